@@ -1,0 +1,48 @@
+// Small helpers shared by the tests: a temporary directory removed on scope exit, file
+// writing, and capture of the library's log lines (standard error).
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace pltfm::test {
+
+// A fresh directory under $TMPDIR (or /tmp), removed with everything in it on destruction.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+
+    const std::string &path() const { return path_; }
+    // path() + "/" + relative
+    std::string operator/(std::string_view relative) const;
+
+private:
+    std::string path_;
+};
+
+// Creates parent directories as needed and writes the bytes; fails the test on error.
+void write_file(const std::string &path, std::string_view contents);
+std::string read_file(const std::string &path);
+void make_dirs(const std::string &path);
+
+// Redirects file descriptor 2 into a temporary file while alive; text() returns what was
+// written since construction. Library log lines go to standard error with write(2).
+class LogCapture {
+public:
+    LogCapture();
+    ~LogCapture();
+    LogCapture(const LogCapture &) = delete;
+    LogCapture &operator=(const LogCapture &) = delete;
+
+    std::string text() const;
+    bool contains(std::string_view needle) const { return text().find(needle) != std::string::npos; }
+
+private:
+    int saved_fd_ = -1;
+    std::string file_;
+};
+
+}  // namespace pltfm::test
