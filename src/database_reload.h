@@ -1,0 +1,15 @@
+// Reload of the tuning database while the switch runs: the directory is loaded into a tree
+// of its own and replaces the live tree only when the load succeeded, so a broken tuning
+// directory never leaves the ports without tuning.
+#pragma once
+
+#include "platform_types.h"
+
+namespace pltfm::database {
+
+// Loads dir aside; on success swaps it in (also when no tree was loaded) and frees the old
+// tree. On failure the live tree stays in use. Returns the loader's status. Concurrent
+// lookups see either the old or the new tree, never a partial one.
+pltfm_status_t reload(const char *dir);
+
+}  // namespace pltfm::database
