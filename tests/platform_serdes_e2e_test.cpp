@@ -326,23 +326,24 @@ TEST_F(SwitchTest, ModuleExchangeRetunesThePort) {
     EXPECT_EQ(k400gB.down(), PLTFM_SUCCESS);
 }
 
-// The real rescan thread (polls shortened to 100 ms): a trigger present at start-up reloads at
-// once; left in place it does nothing more; removed for a few polls and created again, the
-// next reload. What a reload loads is checked poll by poll in the lifecycle tests.
+// The real rescan thread with its real 10 s period: a trigger present at start-up reloads at
+// the first poll; removed, and created again halfway between two later polls, it reloads
+// once more. What a reload loads is checked poll by poll in the lifecycle tests.
 TEST_F(SwitchTest, RescanThreadReloadsOnTrigger) {
-    pltfm::serdes::set_rescan_period_for_test(100ms);
     const std::string trigger = fake_.tuning_dir() + "/csv_rescan";
     pltfm::test::write_file(trigger, "");
     pltfm::test::LogCapture log;
     start();
     const std::string done = "pltfm_csv_rescan: CSV rescan successful!\n";
     ASSERT_TRUE(wait_for([&] { return log.contains(done); }, 5s)) << log.text();
-    std::this_thread::sleep_for(300ms);
+    const auto first_reload = std::chrono::steady_clock::now();
     ASSERT_EQ(std::remove(trigger.c_str()), 0);
-    std::this_thread::sleep_for(300ms);
-    EXPECT_EQ(log.text().find(done), log.text().rfind(done));  // one reload so far
+    // The second poll (about 10 s after the first) finds no trigger; create it at 15 s, well
+    // away from any poll, so the third poll reloads.
+    std::this_thread::sleep_until(first_reload + 15s);
+    EXPECT_EQ(log.text().find(done), log.text().rfind(done));  // still one reload
     pltfm::test::write_file(trigger, "");
-    ASSERT_TRUE(wait_for([&] { return log.text().rfind(done) > log.text().find(done); }, 5s));
+    ASSERT_TRUE(wait_for([&] { return log.text().rfind(done) > log.text().find(done); }, 12s));
     ASSERT_NE(bring_up(k400g, "OPTICS"), nullptr);
     EXPECT_EQ(k400g.down(), PLTFM_SUCCESS);
 }
