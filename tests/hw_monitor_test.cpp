@@ -72,8 +72,7 @@ TEST(OirMonitor, SameModulePulledAndPutBackThenADifferentModule) {
     oir_monitor_pass();  // stays inserted: no second toggle
     EXPECT_EQ(env.redis.hget(4, "PORT|Ethernet0", "admin_status"), "down");
 
-    // The OS takes the port down: the toggle brings it back, no laser is touched, and the
-    // new pre-initialisation gets DAC_3M.
+    // The OS takes the port down: the toggle brings it back and no laser is touched.
     {
         LogCapture log;
         ASSERT_EQ(pltfm_transceiver_configure(make_port("Ethernet0"), PLTFM_PORT_DOWN), PLTFM_SUCCESS);
@@ -81,10 +80,6 @@ TEST(OirMonitor, SameModulePulledAndPutBackThenADifferentModule) {
     }
     EXPECT_EQ(env.redis.hget(4, "PORT|Ethernet0", "admin_status"), "up");
     EXPECT_EQ(port_state_ar[1], kInserted | (1u << PLTFM_PORT_DOWN));
-    pltfm_attr_t list[PLTFM_KEY_ATTR_COUNT];
-    key_list(list);
-    ASSERT_EQ(pltfm_transceiver_info_get(make_port("Ethernet0", 30, 0, 4), list, 7, 1), PLTFM_SUCCESS);
-    EXPECT_STREQ(list[1].value, "DAC_3M");
 
     // Information that cannot be obtained is logged and changes nothing.
     env.speed("Ethernet0", "1");  // no lane-speed class
@@ -107,7 +102,6 @@ TEST(OirMonitor, StartUpTablesAndRunningThread) {
     ASSERT_TRUE(env.redis.ok()) << env.redis.error();
     env.fake.port_config_line("Ethernet0", 100000).cage(1, qsfp28_dac(1));
     env.record("Ethernet0", "QSFP28", "100GBASE-CR4", "No separable connector", "1");
-    present(env, false);
     env.speed("Ethernet0", "100000");
     env.redis.hset(4, "PORT|Ethernet0", "admin_status", "up");
     std::strcpy(port_attr_list[5][0].value, "stale");
@@ -124,10 +118,9 @@ TEST(OirMonitor, StartUpTablesAndRunningThread) {
     EXPECT_EQ(port_default_speed_ar[1], 100000);
     EXPECT_EQ(port_default_speed_ar[2], 0);
 
-    // Configure the port while the thread runs; a present module of a new kind (stored list
+    // Configure the port while the thread runs; the present module of a new kind (stored list
     // is empty) is stored and toggles the admin status down within a few passes.
     ASSERT_EQ(pltfm_transceiver_configure(make_port("Ethernet0", 30, 0, 4), PLTFM_PORT_INIT), PLTFM_SUCCESS);
-    present(env, true);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (env.redis.hget(4, "PORT|Ethernet0", "admin_status") != "down" && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
