@@ -49,9 +49,13 @@ constexpr std::optional<CageRoute> cage_route(int32_t fp_port_id, int32_t fp_sta
 }
 
 // Port slot: (front-panel number - 1) * 8 + start lane + 1, with the front-panel number taken
-// at fp_port_id itself (group 32 gives slots 257 and 258). nullopt outside 1 to 258.
+// at fp_port_id itself (group 32 gives slots 257 and 258). nullopt for descriptors outside
+// this board: a start lane outside its cage's eight slots (outside 0 to 1 for group 32) would
+// otherwise land on another cage's slot.
 constexpr std::optional<uint32_t> port_slot(int32_t fp_port_id, int32_t fp_start_lane) {
     if (fp_port_id < 0 || fp_port_id > kMaxSerdesGroup) return std::nullopt;
+    if (fp_start_lane < 0 || fp_start_lane >= kLanesPerCage) return std::nullopt;
+    if (fp_port_id == kMaxSerdesGroup && fp_start_lane > 1) return std::nullopt;
     const int64_t fpn = intf_serdes_port_map[static_cast<std::size_t>(fp_port_id)];
     const int64_t slot = (fpn - 1) * kLanesPerCage + static_cast<int64_t>(fp_start_lane) + 1;
     if (slot < 1 || slot > PLTFM_PORT_SLOT_MAX) return std::nullopt;

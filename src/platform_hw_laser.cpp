@@ -198,7 +198,7 @@ pltfm_status_t pltfm_transceiver_configure(pltfm_port_t port, pltfm_port_state_t
         }
     } else {
         const auto s = port_slot(port.fp_port_id, port.fp_start_lane);
-        if (!s || port.fp_num_lanes < 1 || !cage_route(port.fp_port_id, port.fp_start_lane)) {
+        if (!s || port.fp_num_lanes < 1) {
             PLTFM_LOG(kInvalidPortMessage, name.c_str(), port.fp_port_id, port.fp_start_lane, port.fp_num_lanes);
             return PLTFM_INVAL;
         }

@@ -88,7 +88,7 @@ TEST(EepromAccess, DescriptorsOutsideTheBoardAreRefusedEverywhere) {
         int serdes, lane, lanes;
         unsigned who;
     } cases[] = {{-1, 0, 4, E | I | C}, {33, 0, 4, E | I | C}, {1000, 0, 4, E | I | C}, {-2147483647 - 1, 0, 4, E | I | C},
-                 {32, 2, 1, E | I | C}, {32, -1, 1, E | C}, {30, -1, 4, I | C}, {30, 0, 0, I | C}, {30, 0, -4, I | C}};
+                 {32, 2, 1, E | I | C}, {32, -1, 1, E | I | C}, {30, -1, 4, I | C}, {5, 8, 1, I | C}, {30, 0, 0, I | C}, {30, 0, -4, I | C}};
     for (const auto &c : cases) {
         const pltfm_port_t port = make_port("Ethernet0", c.serdes, c.lane, c.lanes);
         LogCapture log;
