@@ -79,10 +79,9 @@ TEST_F(LoaderTest, FilesWithoutDataLinesLoadWithoutRows) {
     const std::string header = join(V(all.begin(), all.begin() + 5));
     write("a_headers.csv", header);
     write("b_empty.csv", "");
-    write("c_line1.csv", "VERSION,CABLE TYPE,VENDOR,,\n");
     // CR alone never ends a line: this whole file is its first line.
-    write("d_cr.csv", "VERSION,CABLE TYPE,VENDOR,,\r1,X,Y,,\r\r");
-    write("e_no_final_lf.csv", header.substr(0, header.size() - 1));
+    write("c_cr.csv", "VERSION,CABLE TYPE,VENDOR,,\r1,X,Y,,\r\r");
+    write("d_no_final_lf.csv", header.substr(0, header.size() - 1));
     load(PLTFM_SUCCESS);
     EXPECT_EQ(tree.serdes_db_p, nullptr);
 }

@@ -1,5 +1,5 @@
 // The comma tokenizer: cell counts against slot capacity, normalisation of each cell, line
-// ends, the raw length limit, and reuse of an entry's slots.
+// ends, and the raw length limit.
 #include <gtest/gtest.h>
 
 #include <optional>

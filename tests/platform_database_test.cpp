@@ -15,8 +15,8 @@ namespace pltfm::test {
 namespace {
 
 // A one-file tuning directory whose port 1 lane 0 (25G/100G NRZ) carries `main`.
-void write_dir(const TempDir &dir, const std::string &main, const std::string &file = "tune.csv") {
-    write_file(dir / file,
+void write_dir(const TempDir &dir, const std::string &main) {
+    write_file(dir / "tune.csv",
                "VERSION,CABLE TYPE,VENDOR,,\n1.0,DAC_1M,GENERIC,,\n,,,SPEED,ENCODING\n"
                ",,,25G/100G,NRZ\nINDEX,FRONT PORT,LANE,TX_EQ_MAIN,TX_EQ_PRE1\n1,1,0," +
                    main + ",-4\n");
