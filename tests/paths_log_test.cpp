@@ -68,16 +68,11 @@ TEST(Log, LinesOfConcurrentThreadsNeverInterleave) {
     }
     for (auto &th : threads) th.join();
     std::istringstream lines(log.text());
-    std::string l;
     int count = 0;
-    while (std::getline(lines, l)) {
-        ++count;
-        const auto body = l.find(" writer: ");
-        ASSERT_NE(body, std::string::npos) << l.substr(0, 80);
-        std::istringstream fields(l.substr(body + 9));
+    for (std::string l; std::getline(lines, l); ++count) {
         int t = -1, i = -1;
         std::string p;
-        fields >> t >> p >> i;
+        std::istringstream(l.substr(l.find(" writer: ") + 9)) >> t >> p >> i;
         EXPECT_TRUE(t >= 0 && t < 4 && i >= 0 && i < 200 && p == payload) << l.substr(0, 80);
     }
     EXPECT_EQ(count, 800);
