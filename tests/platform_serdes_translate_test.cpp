@@ -32,9 +32,9 @@ pltfm_attr_t row(pltfm_attr_type_t key, const char *text) {
 }
 
 // Rows written as "NAME=text NAME=text ...", the names as in the tuning files.
-Rows rows(const std::string &spec) {
+Rows rows(const std::string &text) {
     Rows out;
-    std::istringstream in(spec);
+    std::istringstream in(text);
     for (std::string item; in >> item;) {
         const auto eq = item.find('=');
         pltfm_attr_type_t key{};
