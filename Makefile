@@ -37,5 +37,10 @@ test-tsan: deps
 	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
 	  ctest --test-dir build-tsan --output-on-failure -j $(JOBS)
 
+# Debian package of the library, headers, pkg-config file and tools (CPack, into build/).
+package: build
+	cd build && cpack -G DEB
+	@ls -1 build/libpltfm_*.deb
+
 clean:
 	rm -rf build build-asan build-tsan build-bench
