@@ -1,0 +1,105 @@
+// Internals of the transceiver layer shared by its source files and reachable by tests and
+// tools: the board's wiring tables, port slot and cage computation, and the hidden laser,
+// media lane mask, administrative toggle and insertion-monitor pass routines.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "platform_hw.h"
+
+namespace pltfm::hw {
+
+inline constexpr int kCageCount = 34;
+// Highest SerDes group index: 0 to 31 serve the eight-lane cages, 32 the two extra cages.
+inline constexpr int32_t kMaxSerdesGroup = 32;
+inline constexpr int kLanesPerCage = 8;
+
+// Board wiring. Indexed by map index (SerDes group, plus start lane for group 32): the
+// front-panel number (1 to 34) of the cage that serves it.
+inline constexpr std::array<uint32_t, kCageCount> intf_serdes_port_map = {
+    32, 31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19, 18, 17, 16,
+    15, 14, 13, 12, 11, 10, 9,  8,  7,  6,  5,  3,  4,  1,  2,  33, 34};
+// Indexed by front-panel index (front-panel number - 1): the cage's Linux i2c bus number.
+inline constexpr std::array<uint32_t, kCageCount> port_i2c_offset_map = {
+    11, 30, 12, 29, 13, 28, 14, 27, 15, 34, 16, 33, 17, 32, 18, 31, 19,
+    38, 20, 37, 21, 36, 22, 35, 23, 42, 24, 41, 25, 40, 26, 39, 43, 44};
+
+// Where a port's module EEPROM lives.
+struct CageRoute {
+    int map_index;                // index into intf_serdes_port_map
+    uint32_t front_panel_number;  // 1 to 34
+    int front_panel_index;        // front_panel_number - 1 ("phy_port" in the access log)
+    uint32_t bus;                 // Linux i2c bus of the cage
+};
+
+// EEPROM route of a descriptor; nullopt for descriptors outside this board (SerDes group
+// outside 0 to 32, or a map index outside 0 to 33).
+constexpr std::optional<CageRoute> cage_route(int32_t fp_port_id, int32_t fp_start_lane) {
+    if (fp_port_id < 0 || fp_port_id > kMaxSerdesGroup) return std::nullopt;
+    int64_t index = fp_port_id;
+    if (fp_port_id > 31) index += fp_start_lane;
+    if (index < 0 || index >= kCageCount) return std::nullopt;
+    const uint32_t fpn = intf_serdes_port_map[static_cast<std::size_t>(index)];
+    return CageRoute{static_cast<int>(index), fpn, static_cast<int>(fpn) - 1, port_i2c_offset_map[fpn - 1]};
+}
+
+// Port slot: (front-panel number - 1) * 8 + start lane + 1, with the front-panel number taken
+// at fp_port_id itself (group 32 gives slots 257 and 258). nullopt outside 1 to 258.
+constexpr std::optional<uint32_t> port_slot(int32_t fp_port_id, int32_t fp_start_lane) {
+    if (fp_port_id < 0 || fp_port_id > kMaxSerdesGroup) return std::nullopt;
+    const int64_t fpn = intf_serdes_port_map[static_cast<std::size_t>(fp_port_id)];
+    const int64_t slot = (fpn - 1) * kLanesPerCage + static_cast<int64_t>(fp_start_lane) + 1;
+    if (slot < 1 || slot > PLTFM_PORT_SLOT_MAX) return std::nullopt;
+    return static_cast<uint32_t>(slot);
+}
+
+// FRONT_PORT key value of a descriptor: front-panel number at fp_port_id, minus 1.
+constexpr int front_port_key(int32_t fp_port_id) {
+    return static_cast<int>(intf_serdes_port_map[static_cast<std::size_t>(fp_port_id)]) - 1;
+}
+
+// Slot whose i2c_mutex entry serialises every register access to the module of `slot`:
+// breakout ports of one cage share the cage's TX disable register. Slots 257 and 258 are two
+// different cages.
+constexpr uint32_t cage_lock_slot(uint32_t slot) {
+    if (slot > 256) return slot;
+    return ((slot - 1) / kLanesPerCage) * kLanesPerCage + 1;
+}
+
+// Sysfs EEPROM file of the cage on `bus`: <sysfs devices>/<bus>-0050/eeprom.
+std::string eeprom_path_for_bus(uint32_t bus);
+
+// Message written when a descriptor lies outside this board.
+inline constexpr const char *kInvalidPortMessage =
+    "Invalid port %s: serdes %d, start lane %d, lanes %d is outside this board.";
+
+// One pass of the insertion monitor over slots 1 to 258 (the thread runs it once a second).
+void oir_monitor_pass();
+
+// Key attribute texts of the lane-speed classes.
+struct LaneSpeedClass {
+    int32_t lane_speed;
+    const char *speed;
+    const char *encoding;
+};
+inline constexpr std::array<LaneSpeedClass, 3> kLaneSpeedClasses = {{
+    {10000, "10G/40G", "NRZ"},
+    {25000, "25G/100G", "NRZ"},
+    {50000, "50G/400G", "PAM4"},
+}};
+
+}  // namespace pltfm::hw
+
+// Hidden operations of the transceiver layer (C++ linkage, not exported).
+
+// Laser routine of port slot `phy_port`: enables (PRE_INIT) or disables (DOWN) the
+// transmitters of the port's lanes on an optical module.
+pltfm_status_t pltfm_transceiver_configure_helper(uint32_t phy_port, pltfm_port_state_t state);
+// Media lane mask of a CMIS module's port; 0 when anything fails.
+uint8_t pltfm_transceiver_get_media_lane_mask(uint32_t phy_port);
+// Administrative toggle of slot i: "admin_status" up becomes down, down becomes up.
+// Reads port_ar[i]: the caller holds `mutex`.
+void pltfm_transceiver_hw_oir_action(int32_t i, pltfm_act_t action);
