@@ -1,0 +1,43 @@
+// Internals of the SDK entry points shared between their source files and reachable by tests:
+// the locked operations on the per-interface cache intf_db, the release of a record list, one
+// poll of the tuning rescan, and the periods that tests may shorten.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+
+#include "ifcs_types.h"
+#include "platform_serdes.h"
+
+namespace pltfm::serdes {
+
+// Frees the element arrays of the first `count` records (by their member flags) and then
+// the list itself. Null is ignored.
+void release_attr_list(ifcs_attr_t *list, uint32_t count) noexcept;
+
+// Records `list` (allocated with `count` records) under the interface name in the
+// lowest-numbered free entry of intf_db. False when every entry is in use.
+bool intf_db_cache(const char *intf_name, ifcs_attr_t *list, uint32_t count) noexcept;
+
+// Frees the list of the lowest-numbered entry named `intf_name` with its element arrays and
+// makes the entry free. False when no entry carries the name.
+bool intf_db_release(const char *intf_name) noexcept;
+
+// Zero-fills every entry; lists cached earlier are not released (the SDK may hold them).
+void intf_db_clear() noexcept;
+
+// The rescan thread's memory between polls: whether the trigger was present last time.
+struct RescanState {
+    bool file_exists = false;
+};
+
+// One poll of the rescan trigger: reloads the tuning directory when the trigger has
+// appeared since the previous poll. The rescan thread loops over this with a sleep.
+void rescan_poll(RescanState &state) noexcept;
+
+// Sleep of the rescan thread between polls (10 s) and of post-initialisation (10 s).
+// Tests may shorten them; the product never changes them.
+void set_rescan_period_for_test(std::chrono::milliseconds period) noexcept;
+void set_post_init_delay_for_test(std::chrono::milliseconds delay) noexcept;
+
+}  // namespace pltfm::serdes

@@ -1,0 +1,342 @@
+// Translation of a port's tuning rows (key/text pairs from the tuning database) into the chip
+// SDK's device-port records, and the per-interface cache intf_db of the record lists handed
+// to the SDK until port-down.
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string_view>
+
+#include "alloc.h"
+#include "ifcs_devport.h"
+#include "log.h"
+#include "platform_serdes.h"
+#include "platform_serdes_internal.h"
+
+namespace {
+
+// Access rules: intf_db entries are read and written only with g_intf_db_mutex held
+// (translation caches, port-down releases, pre-initialisation zero-fills). The lists they
+// point to belong to the SDK's reader until port-down; nobody else writes them.
+std::mutex g_intf_db_mutex;
+
+constexpr const char *kTranslate = "pltfm_serdes_parameters_translate";
+
+// Which value member of the record a key fills; each has its fixed flag bit.
+enum class Member { u32, data, an_ability_list, u8_list, i8_list, u32_list };
+
+// How a key's text becomes a number.
+enum class Conv { number, effort, boolean };
+
+constexpr uint64_t flag_of(Member m) {
+    switch (m) {
+        case Member::u32:
+            return IFCS_ATTR_VALUE_FLAG_U32;
+        case Member::data:
+            return IFCS_ATTR_VALUE_FLAG_DATA;
+        case Member::an_ability_list:
+            return IFCS_ATTR_VALUE_FLAG_DEVPORT_AN_BP_TECH_ABILITY_LIST;
+        case Member::u8_list:
+            return IFCS_ATTR_VALUE_FLAG_U8_LIST;
+        case Member::i8_list:
+            return IFCS_ATTR_VALUE_FLAG_I8_LIST;
+        case Member::u32_list:
+            return IFCS_ATTR_VALUE_FLAG_U32_LIST;
+    }
+    return 0;
+}
+
+// Keys that give one record for the port, taken from the first lane's rows only.
+struct ScalarKey {
+    pltfm_attr_type_t key;
+    ifcs_devport_attr_id_e id;
+    Member member;
+    Conv conv;
+};
+
+constexpr ScalarKey kScalarKeys[] = {
+    {PLTFM_ATTR_AN, IFCS_DEVPORT_ATTR_AUTO_NEG, Member::u32, Conv::number},
+    {PLTFM_ATTR_AN_ABILITY, IFCS_DEVPORT_ATTR_AUTO_NEG_LD_BP_TECH_ABILITY, Member::an_ability_list,
+     Conv::number},
+    {PLTFM_ATTR_LINK_TRAINING, IFCS_DEVPORT_ATTR_LINK_TRAINING, Member::u32, Conv::number},
+    {PLTFM_ATTR_RX_EQ_COARSE_TUNE_EFFORT_25G, IFCS_DEVPORT_ATTR_RX_EQ_COARSE_TUNE_EFFORT_25G,
+     Member::u32, Conv::effort},
+    {PLTFM_ATTR_RX_EQ_COARSE_TUNE_EFFORT_50G, IFCS_DEVPORT_ATTR_RX_EQ_COARSE_TUNE_EFFORT_50G,
+     Member::u32, Conv::effort},
+    {PLTFM_ATTR_RX_EQ_FINE_TUNE_EFFORT_25G, IFCS_DEVPORT_ATTR_RX_EQ_FINE_TUNE_EFFORT_25G,
+     Member::u32, Conv::effort},
+    {PLTFM_ATTR_RX_EQ_FINE_TUNE_EFFORT_50G, IFCS_DEVPORT_ATTR_RX_EQ_FINE_TUNE_EFFORT_50G,
+     Member::u32, Conv::effort},
+    {PLTFM_ATTR_SD_RESET_25G, IFCS_DEVPORT_ATTR_SD_RESET_25G, Member::data, Conv::boolean},
+    // Both threshold keys feed the SDK's one 25G threshold.
+    {PLTFM_ATTR_SD_RESET_THRESHOLD, IFCS_DEVPORT_ATTR_SD_RESET_THRESHOLD_25G, Member::u32,
+     Conv::number},
+    {PLTFM_ATTR_SD_RESET_THRESHOLD_25G, IFCS_DEVPORT_ATTR_SD_RESET_THRESHOLD_25G, Member::u32,
+     Conv::number},
+};
+
+// Keys that give one list record per port with one element per lane.
+struct LaneKey {
+    pltfm_attr_type_t key;
+    ifcs_devport_attr_id_e id;
+    Member member;
+};
+
+constexpr LaneKey kLaneKeys[] = {
+    {PLTFM_ATTR_RX_AGC_TARGET, IFCS_DEVPORT_ATTR_RX_AGC_TARGET, Member::u32_list},
+    {PLTFM_ATTR_RX_CTLE_BW, IFCS_DEVPORT_ATTR_RX_CTLE_BW, Member::u8_list},
+    {PLTFM_ATTR_RX_CTLE_HF, IFCS_DEVPORT_ATTR_RX_CTLE_HF, Member::u8_list},
+    {PLTFM_ATTR_RX_CTLE_LF, IFCS_DEVPORT_ATTR_RX_CTLE_LF, Member::u8_list},
+    {PLTFM_ATTR_RX_EYE_DISQUALIFY_THRESHOLD_25G, IFCS_DEVPORT_ATTR_RX_EYE_DISQUALIFY_THRESHOLD_25G,
+     Member::u32_list},
+    {PLTFM_ATTR_RX_GAINSHAPE1, IFCS_DEVPORT_ATTR_RX_GAINSHAPE1, Member::u32_list},
+    {PLTFM_ATTR_RX_GAINSHAPE2, IFCS_DEVPORT_ATTR_RX_GAINSHAPE2, Member::u32_list},
+    {PLTFM_ATTR_TX_EQ_ATTN, IFCS_DEVPORT_ATTR_TX_EQ_ATTN, Member::i8_list},
+    {PLTFM_ATTR_TX_EQ_POST, IFCS_DEVPORT_ATTR_TX_EQ_POST, Member::i8_list},
+    {PLTFM_ATTR_TX_EQ_PRE1, IFCS_DEVPORT_ATTR_TX_EQ_PRE1, Member::i8_list},
+    {PLTFM_ATTR_TX_EQ_PRE2, IFCS_DEVPORT_ATTR_TX_EQ_PRE2, Member::i8_list},
+    {PLTFM_ATTR_TX_EQ_PRE3, IFCS_DEVPORT_ATTR_TX_EQ_PRE3, Member::i8_list},
+};
+constexpr std::size_t kLaneKeyCount = std::size(kLaneKeys);
+
+const ScalarKey *find_scalar(pltfm_attr_type_t key) {
+    for (const auto &row : kScalarKeys)
+        if (row.key == key) return &row;
+    return nullptr;
+}
+
+// Index into kLaneKeys, or kLaneKeyCount.
+std::size_t find_lane_key(pltfm_attr_type_t key) {
+    for (std::size_t i = 0; i < kLaneKeyCount; ++i)
+        if (kLaneKeys[i].key == key) return i;
+    return kLaneKeyCount;
+}
+
+// Decimal text as strtol reads it; no digits give 0. Callers keep the low bits they need.
+long to_number(const char *text) {
+    return std::strtol(text, nullptr, 10);
+}
+
+uint32_t to_effort(std::string_view text) {
+    if (text == "LOW") return IFCS_DEVPORT_RX_TUNE_EFFORT_LOW;
+    if (text == "MEDIUM") return IFCS_DEVPORT_RX_TUNE_EFFORT_MEDIUM;
+    return IFCS_DEVPORT_RX_TUNE_EFFORT_HIGH;
+}
+
+uint32_t to_bool(std::string_view text) {
+    return text == "TRUE" ? IFCS_BOOL_TRUE : IFCS_BOOL_FALSE;
+}
+
+// The value text of a row, never read past its 24 bytes.
+std::string_view value_of(const pltfm_attr_t &row) {
+    return {row.value, ::strnlen(row.value, sizeof row.value)};
+}
+
+uint32_t convert(Conv conv, const pltfm_attr_t &row) {
+    switch (conv) {
+        case Conv::number: {
+            char text[PLTFM_ATTR_VALUE_LEN + 1] = {};
+            const auto v = value_of(row);
+            std::memcpy(text, v.data(), v.size());
+            return static_cast<uint32_t>(to_number(text));
+        }
+        case Conv::effort:
+            return to_effort(value_of(row));
+        case Conv::boolean:
+            return to_bool(value_of(row));
+    }
+    return 0;
+}
+
+// Writes one element of a per-lane record, narrowed to the member's width.
+void store_element(ifcs_attr_t &rec, Member member, uint32_t index, uint32_t v) {
+    switch (member) {
+        case Member::u8_list:
+            rec.value.u8_list.arr[index] = static_cast<uint8_t>(v);
+            break;
+        case Member::i8_list:
+            rec.value.i8_list.arr[index] = static_cast<int8_t>(v);
+            break;
+        case Member::u32_list:
+            rec.value.u32_list.arr[index] = static_cast<uint32_t>(v);
+            break;
+        case Member::u32:
+        case Member::data:
+        case Member::an_ability_list:
+            break;
+    }
+}
+
+constexpr std::size_t element_size(Member member) {
+    return member == Member::u32_list ? sizeof(uint32_t) : sizeof(uint8_t);
+}
+
+void set_list(ifcs_attr_t &rec, Member member, uint32_t count, void *arr) {
+    switch (member) {
+        case Member::u8_list:
+            rec.value.u8_list = {count, static_cast<uint8_t *>(arr)};
+            break;
+        case Member::i8_list:
+            rec.value.i8_list = {count, static_cast<int8_t *>(arr)};
+            break;
+        case Member::u32_list:
+            rec.value.u32_list = {count, static_cast<uint32_t *>(arr)};
+            break;
+        case Member::an_ability_list:
+            rec.value.devport_an_bp_tech_ability_list = {
+                count, static_cast<ifcs_devport_an_bp_tech_ability_t *>(arr)};
+            break;
+        case Member::u32:
+        case Member::data:
+            break;
+    }
+    rec.bitmap |= flag_of(member);
+}
+
+}  // namespace
+
+// Access rules: see g_intf_db_mutex above; entries change only through the pltfm::serdes
+// intf_db_* functions, which hold that lock.
+pltfm_intf_db_t intf_db[PLTFM_INTF_DB_SIZE] = {};
+
+namespace pltfm::serdes {
+
+void release_attr_list(ifcs_attr_t *list, uint32_t count) noexcept {
+    if (list == nullptr) return;
+    for (uint32_t i = 0; i < count; ++i) {
+        const ifcs_attr_t &rec = list[i];
+        // The list members share one layout, so one arr pointer serves every flag.
+        if (rec.bitmap & IFCS_ATTR_VALUE_FLAG_I8_LIST)
+            pltfm::mem::release(rec.value.i8_list.arr);
+        else if (rec.bitmap & IFCS_ATTR_VALUE_FLAG_U8_LIST)
+            pltfm::mem::release(rec.value.u8_list.arr);
+        else if (rec.bitmap & IFCS_ATTR_VALUE_FLAG_U32_LIST)
+            pltfm::mem::release(rec.value.u32_list.arr);
+        else if (rec.bitmap & IFCS_ATTR_VALUE_FLAG_DEVPORT_AN_BP_TECH_ABILITY_LIST)
+            pltfm::mem::release(rec.value.devport_an_bp_tech_ability_list.arr);
+    }
+    pltfm::mem::release(list);
+}
+
+bool intf_db_cache(const char *intf_name, ifcs_attr_t *list, uint32_t count) noexcept {
+    std::lock_guard lock(g_intf_db_mutex);
+    for (auto &entry : intf_db) {
+        if (entry.intf_name[0] != '\0') continue;
+        const std::size_t len = ::strnlen(intf_name, sizeof entry.intf_name - 1);
+        std::memcpy(entry.intf_name, intf_name, len);
+        entry.intf_name[len] = '\0';
+        entry.attr_num = count;
+        entry.attr_ptr = list;
+        return true;
+    }
+    return false;
+}
+
+bool intf_db_release(const char *intf_name) noexcept {
+    ifcs_attr_t *list = nullptr;
+    uint32_t count = 0;
+    {
+        std::lock_guard lock(g_intf_db_mutex);
+        pltfm_intf_db_t *found = nullptr;
+        for (auto &entry : intf_db) {
+            if (entry.intf_name[0] != '\0' &&
+                std::strncmp(entry.intf_name, intf_name, sizeof entry.intf_name) == 0) {
+                found = &entry;
+                break;
+            }
+        }
+        if (found == nullptr) return false;
+        list = found->attr_ptr;
+        count = found->attr_num;
+        *found = pltfm_intf_db_t{};
+    }
+    release_attr_list(list, count);
+    return true;
+}
+
+void intf_db_clear() noexcept {
+    std::lock_guard lock(g_intf_db_mutex);
+    for (auto &entry : intf_db) entry = pltfm_intf_db_t{};
+}
+
+}  // namespace pltfm::serdes
+
+// Rows that would write outside the list or an element array are skipped: a lane row naming a
+// lane outside the port, a per-lane key first met after the first lane, or a record beyond the
+// list's capacity. Records follow the order in which the first lane's rows name the keys.
+int pltfm_serdes_parameters_translate(pltfm_port_t port, pltfm_attr_t *serdes_attr_list,
+                                      int serdes_attr_count, ifcs_attr_t *ifcs_attr_list,
+                                      uint32_t *ifcs_attr_count) {
+    if (ifcs_attr_list == nullptr || ifcs_attr_count == nullptr ||
+        (serdes_attr_list == nullptr && serdes_attr_count > 0) || port.cur_num_lanes < 1) {
+        PLTFM_LOG_AS(kTranslate, "Invalid input value.");
+        return PLTFM_PARAM;
+    }
+
+    const uint32_t in_ifcs_attr_count = *ifcs_attr_count;
+    const uint32_t first_lane = static_cast<uint32_t>(port.cur_start_lane);
+    const uint32_t n = static_cast<uint32_t>(port.cur_num_lanes);
+    uint32_t lane = first_lane;
+    uint32_t ifcs_attr_set = 0;
+    // Record of each per-lane key's current element array; null until its first lane.
+    ifcs_attr_t *lane_records[kLaneKeyCount] = {};
+
+    for (int i = 0; i < serdes_attr_count; ++i) {
+        const pltfm_attr_t &row = serdes_attr_list[i];
+        if (row.key == PLTFM_ATTR_LANE) {
+            lane = convert(Conv::number, row);
+            continue;
+        }
+        const bool at_first_lane = lane == first_lane;
+
+        if (const ScalarKey *sk = find_scalar(row.key)) {
+            if (!at_first_lane || ifcs_attr_set >= in_ifcs_attr_count) continue;
+            ifcs_attr_t &rec = ifcs_attr_list[ifcs_attr_set];
+            const uint32_t v = convert(sk->conv, row);
+            if (sk->member == Member::an_ability_list) {
+                auto *arr = static_cast<ifcs_devport_an_bp_tech_ability_t *>(
+                    pltfm::mem::alloc_zeroed(1, sizeof(ifcs_devport_an_bp_tech_ability_t)));
+                if (arr == nullptr) {
+                    PLTFM_LOG_AS(kTranslate, "FATAL: malloc failed");
+                    return PLTFM_UNINIT;
+                }
+                arr[0] = v;
+                set_list(rec, sk->member, 1, arr);
+            } else if (sk->member == Member::data) {
+                rec.value.data = v;
+                rec.bitmap |= flag_of(sk->member);
+            } else {
+                rec.value.u32 = v;
+                rec.bitmap |= flag_of(sk->member);
+            }
+            rec.id = sk->id;
+            ++ifcs_attr_set;
+            continue;
+        }
+
+        const std::size_t k = find_lane_key(row.key);
+        if (k == kLaneKeyCount) continue;  // not a key the SDK takes
+        const LaneKey &lk = kLaneKeys[k];
+        if (at_first_lane) {
+            if (ifcs_attr_set >= in_ifcs_attr_count) continue;
+            if (lk.key == PLTFM_ATTR_TX_EQ_ATTN)
+                PLTFM_LOG_AS(kTranslate, "tx_eq_attn lane=%d cur_num_lanes=%d",
+                             static_cast<int>(lane), port.cur_num_lanes);
+            void *arr = pltfm::mem::alloc_zeroed(n, element_size(lk.member));
+            if (arr == nullptr) {
+                PLTFM_LOG_AS(kTranslate, "FATAL: malloc failed");
+                return PLTFM_UNINIT;
+            }
+            ifcs_attr_t &rec = ifcs_attr_list[ifcs_attr_set++];
+            rec.id = lk.id;
+            set_list(rec, lk.member, n, arr);
+            lane_records[k] = &rec;
+        }
+        const uint32_t index = lane - first_lane;
+        if (lane_records[k] == nullptr || index >= n) continue;
+        store_element(*lane_records[k], lk.member, index, convert(Conv::number, row));
+    }
+
+    pltfm::serdes::intf_db_cache(port.intf_name, ifcs_attr_list, in_ifcs_attr_count);
+    *ifcs_attr_count = ifcs_attr_set;
+    return PLTFM_SUCCESS;
+}
