@@ -1,0 +1,299 @@
+// Loads a directory of tuning files into a tuning tree: count the files, list them, check
+// the shape of every file, then read every file line by line and add its rows. Nothing is
+// stored until all files passed the check; every allocation is released on every path.
+#include <dirent.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string_view>
+
+#include "alloc.h"
+#include "log.h"
+#include "pi_csvfile_internal.h"
+
+// Key words of the header lines, compared and printed through these pointers.
+extern "C" {
+const char *pi_key_name_cable_type_p = "CABLE TYPE";
+const char *pi_key_name_vendor_p = "VENDOR";
+const char *pi_key_name_speed_p = "SPEED";
+const char *pi_key_name_encoding_p = "ENCODING";
+const char *pi_key_name_front_port_p = "FRONT PORT";
+const char *pi_key_name_lane_p = "LANE";
+}
+
+namespace pltfm::csv {
+
+namespace {
+
+template <class T, auto Fn>
+struct Deleter {
+    void operator()(T *p) const noexcept { Fn(p); }
+};
+void close_file(FILE *f) noexcept {
+    std::fclose(f);
+}
+void close_dir(DIR *d) noexcept {
+    ::closedir(d);
+}
+void free_line(char *p) noexcept {
+    std::free(p);
+}  // getline's buffer comes from malloc
+using file_ptr = std::unique_ptr<FILE, Deleter<FILE, close_file>>;
+using dir_ptr = std::unique_ptr<DIR, Deleter<DIR, close_dir>>;
+
+// Reads a file one line at a time into one growing buffer.
+class LineReader {
+  public:
+    explicit LineReader(FILE *file) noexcept : file_(file) {}
+    LineReader(const LineReader &) = delete;
+    LineReader &operator=(const LineReader &) = delete;
+
+    // True with line() set, or false at the end of the file or on a read error (error()).
+    bool next() noexcept {
+        char *raw = buf_.release();
+        errno = 0;
+        const ssize_t n = ::getline(&raw, &size_, file_);
+        buf_.reset(raw);
+        if (n >= 0) return true;
+        failed_ = std::ferror(file_) != 0 || errno == ENOMEM;
+        return false;
+    }
+    const char *line() const noexcept { return buf_.get(); }
+    bool error() const noexcept { return failed_; }
+
+  private:
+    FILE *file_;
+    std::unique_ptr<char, Deleter<char, free_line>> buf_;
+    std::size_t size_ = 0;
+    bool failed_ = false;
+};
+
+// A read error must not pass for the end of the file: the rest would be silently lost.
+pltfm_status_t report_read_error(const char *func, const char *path) noexcept {
+    PLTFM_LOG_AS(func, "cannot read file %s", path);
+    return PLTFM_NOTFOUND;
+}
+
+// Closes the directory and reports a failure to do so.
+pltfm_status_t close_listing(dir_ptr dir, const char *func, const char *dir_path_p) noexcept {
+    if (::closedir(dir.release()) != 0) {
+        PLTFM_LOG_AS(func, "cannot close directory %s after reading", dir_path_p);
+        return PLTFM_NOTFOUND;
+    }
+    return PLTFM_SUCCESS;
+}
+
+bool is_tuning_file(const dirent *entry) noexcept {
+    return entry->d_type == DT_REG && is_tuning_file_name(entry->d_name);
+}
+
+// The file list with every path it holds; freed as a whole.
+struct FileList {
+    pi_csv_file_entry_t *entries = nullptr;
+    int32_t count = 0;
+    ~FileList() {
+        for (int32_t i = 0; entries != nullptr && i < count; ++i)
+            mem::release(entries[i].file_path_p);
+        mem::release(entries);
+    }
+};
+
+}  // namespace
+
+bool is_tuning_file_name(const char *name) noexcept {
+    const std::size_t len = std::strlen(name);
+    return len >= 6 && ::strcasecmp(name + len - 4, ".CSV") == 0;
+}
+
+pltfm_status_t pi_csv_file_get_count(const char *dir_path_p, int32_t *file_count_p) noexcept {
+    dir_ptr dir(dir_path_p != nullptr ? ::opendir(dir_path_p) : nullptr);
+    if (!dir) {
+        PLTFM_LOG("cannot open directory %s for reading", dir_path_p ? dir_path_p : "(null)");
+        return PLTFM_NOTFOUND;
+    }
+    int32_t count = 0;
+    while (const dirent *entry = ::readdir(dir.get())) {
+        if (is_tuning_file(entry)) ++count;
+    }
+    const pltfm_status_t rc = close_listing(std::move(dir), __func__, dir_path_p);
+    if (rc != PLTFM_SUCCESS) return rc;
+    *file_count_p = count;
+    return PLTFM_SUCCESS;
+}
+
+pltfm_status_t pi_csv_file_get_list(const char *dir_path_p, int32_t file_count,
+                                    pi_csv_file_entry_t *csv_file_list_p) noexcept {
+    dir_ptr dir(::opendir(dir_path_p));
+    if (!dir) {
+        PLTFM_LOG("cannot open directory %s for reading", dir_path_p);
+        return PLTFM_NOTFOUND;
+    }
+    int32_t filled = 0;
+    while (const dirent *entry = ::readdir(dir.get())) {
+        if (!is_tuning_file(entry)) continue;
+        if (filled == file_count) {
+            // Created after the count: left for the next load, not an error.
+            PLTFM_LOG("unexpected new csv file %s found after starting parsing", entry->d_name);
+            break;
+        }
+        const std::size_t size = std::strlen(dir_path_p) + std::strlen(entry->d_name) + 3;
+        auto *path = static_cast<char *>(mem::alloc_zeroed(size, 1));
+        if (path == nullptr) {
+            PLTFM_LOG("malloc failed");
+            return PLTFM_MEMORY;  // dir closes on return
+        }
+        std::snprintf(path, size, "%s/%s", dir_path_p, entry->d_name);
+        csv_file_list_p[filled++].file_path_p = path;
+    }
+    const pltfm_status_t rc = close_listing(std::move(dir), __func__, dir_path_p);
+    if (rc != PLTFM_SUCCESS) return rc;
+    if (filled < file_count) {
+        PLTFM_LOG(
+            "some csv files are missing after starting parsing. expected file count %d, "
+            "actual file count %d",
+            file_count, filled);
+        return PLTFM_INVAL;
+    }
+    for (int32_t i = 0; i < file_count; ++i) {
+        pi_csv_file_entry_t &file = csv_file_list_p[i];
+        const pltfm_status_t check =
+            pi_csv_file_check(file.file_path_p, &file.column_count, &file.line_count);
+        if (check != PLTFM_SUCCESS) {
+            PLTFM_LOG("error found during initial check of file %s. rc %d", file.file_path_p,
+                      check);
+            return check;
+        }
+    }
+    return PLTFM_SUCCESS;
+}
+
+pltfm_status_t pi_csv_file_check(const char *file_path_p, int32_t *actual_column_count_p,
+                                 int32_t *actual_line_count_p) noexcept {
+    file_ptr file(std::fopen(file_path_p, "r"));
+    if (!file) {
+        PLTFM_LOG("cannot open file %s for reading", file_path_p);
+        return PLTFM_NOTFOUND;
+    }
+    *actual_column_count_p = 0;
+    *actual_line_count_p = 0;
+    LineReader reader(file.get());
+    while (reader.next()) {
+        const int32_t line_no = ++*actual_line_count_p;
+        const pltfm_status_t rc =
+            line_no == 1 ? pi_csv_line_1_check(reader.line(), actual_column_count_p)
+                         : pi_csv_line_n_check(reader.line(), line_no, *actual_column_count_p,
+                                               actual_column_count_p);
+        if (rc != PLTFM_SUCCESS) {
+            PLTFM_LOG("line %d in file %s is invalid, rc %d", line_no, file_path_p, rc);
+            return rc;
+        }
+    }
+    if (reader.error()) return report_read_error(__func__, file_path_p);
+    return PLTFM_SUCCESS;
+}
+
+pltfm_status_t pi_csv_file_process(database::Tree &tree, const char *file_path_p,
+                                   int32_t expected_column_count) noexcept {
+    LineEntry csv_line;
+    LineEntry csv_line_3;
+    LineEntry csv_line_4;
+    std::unique_ptr<pltfm_attr_t, Deleter<void, mem::release>> value_list;
+    const std::size_t columns = expected_column_count > 0 ? expected_column_count : 0;
+    const bool allocated = csv_line.allocate(0, expected_column_count) &&
+                           csv_line_3.allocate(3, expected_column_count) &&
+                           csv_line_4.allocate(4, expected_column_count) &&
+                           (value_list.reset(static_cast<pltfm_attr_t *>(
+                                mem::alloc_zeroed(columns, sizeof(pltfm_attr_t)))),
+                            value_list != nullptr);
+    if (!allocated) {
+        PLTFM_LOG("malloc failed");
+        return PLTFM_MEMORY;
+    }
+    pltfm_attr_t key_list[PI_KEY_IDX_MAX] = {};
+    key_list[PI_KEY_IDX_CABLE_TYPE].key = PLTFM_ATTR_CABLE_TYPE;
+    key_list[PI_KEY_IDX_VENDOR].key = PLTFM_ATTR_VENDOR;
+    key_list[PI_KEY_IDX_SPEED].key = PLTFM_ATTR_SPEED;
+    key_list[PI_KEY_IDX_ENCODING].key = PLTFM_ATTR_ENCODING;
+    key_list[PI_KEY_IDX_FRONT_PORT].key = PLTFM_ATTR_FRONT_PORT;
+    key_list[PI_KEY_IDX_LANE].key = PLTFM_ATTR_LANE;
+
+    file_ptr file(std::fopen(file_path_p, "r"));
+    if (!file) {
+        PLTFM_LOG("cannot open file %s for reading", file_path_p);
+        return PLTFM_NOTFOUND;
+    }
+    const int32_t n = expected_column_count;
+    LineReader reader(file.get());
+    while (reader.next()) {
+        const int32_t line_no = ++csv_line.get()->line_no;
+        const char *line = reader.line();
+        pltfm_status_t rc;
+        switch (line_no) {
+            case 1:
+                rc = pi_csv_line_1_process(line, n, csv_line);
+                break;
+            case 2:
+                rc = pi_csv_line_2_process(line, n, csv_line, key_list);
+                break;
+            case 3:
+                rc = pi_csv_line_3_process(line, n, csv_line_3);
+                break;
+            case 4:
+                rc = pi_csv_line_4_process(line, n, csv_line_4, csv_line_3);
+                break;
+            case 5:
+                rc = pi_csv_line_5_process(line, n, csv_line, value_list.get());
+                break;
+            default:
+                rc = pi_csv_line_n_process(tree, line, n, csv_line, key_list, value_list.get(),
+                                           csv_line_3, csv_line_4);
+                break;
+        }
+        if (rc != PLTFM_SUCCESS) {
+            PLTFM_LOG("line %d in file %s is invalid, rc %d", line_no, file_path_p, rc);
+            return rc;
+        }
+    }
+    if (reader.error()) return report_read_error(__func__, file_path_p);
+    return PLTFM_SUCCESS;
+}
+
+pltfm_status_t pi_csv_file_process_all(database::Tree &tree, int32_t file_count,
+                                       const pi_csv_file_entry_t *csv_file_list_p) noexcept {
+    for (int32_t i = 0; i < file_count; ++i) {
+        const pltfm_status_t rc = pi_csv_file_process(tree, csv_file_list_p[i].file_path_p,
+                                                      csv_file_list_p[i].column_count);
+        if (rc != PLTFM_SUCCESS) return rc;
+    }
+    return PLTFM_SUCCESS;
+}
+
+pltfm_status_t pi_csv_file_parse_all(database::Tree &tree, const char *dir_path_p) noexcept {
+    int32_t file_count = 0;
+    pltfm_status_t rc = pi_csv_file_get_count(dir_path_p, &file_count);
+    if (rc != PLTFM_SUCCESS) return rc;
+    if (file_count == 0) {
+        PLTFM_LOG("no csv file found in directory %s", dir_path_p);
+        return PLTFM_NOTFOUND;
+    }
+    FileList list;
+    list.entries = static_cast<pi_csv_file_entry_t *>(
+        mem::alloc_zeroed(static_cast<std::size_t>(file_count), sizeof(pi_csv_file_entry_t)));
+    if (list.entries == nullptr) {
+        PLTFM_LOG("malloc failed");
+        return PLTFM_MEMORY;
+    }
+    list.count = file_count;
+    rc = pi_csv_file_get_list(dir_path_p, file_count, list.entries);
+    if (rc != PLTFM_SUCCESS) return rc;
+    return pi_csv_file_process_all(tree, file_count, list.entries);
+}
+
+}  // namespace pltfm::csv
+
+extern "C" pltfm_status_t pi_csv_file_parse_all(const char *dir_path_p) {
+    return pltfm::csv::pi_csv_file_parse_all(pltfm::database::live_tree(), dir_path_p);
+}

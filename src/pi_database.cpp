@@ -1,0 +1,461 @@
+// The six-level tuning tree: row insertion, port lookup and destruction, on any Tree and,
+// through the exported C functions, on the live tree. Lists at levels 1 to 5 grow at the
+// head; a port's lanes are appended so that a lookup can select them by position.
+#include <strings.h>
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "alloc.h"
+#include "attr_value.h"
+#include "log.h"
+#include "pi_csvfile_internal.h"
+#include "pi_database_internal.h"
+
+namespace pltfm::database {
+
+namespace {
+
+constexpr std::size_t kCmpLen = PLTFM_ATTR_VALUE_LEN;
+constexpr const char *kGenericVendor = "GENERIC";
+
+// Exact (case-sensitive) match of an entry's key text.
+bool same_text(const pltfm_attr_t &attr, const char *text) noexcept {
+    return std::strncmp(attr.value, text, kCmpLen) == 0;
+}
+
+template <class Entry, Entry *Entry::*Next>
+Entry *find_exact(Entry *head, const char *text) noexcept {
+    for (Entry *e = head; e != nullptr; e = e->*Next) {
+        if (same_text(e->attr, text)) return e;
+    }
+    return nullptr;
+}
+
+// Returns the entry with the key's text, or pushes a new one at the head of the list.
+// Null only when the allocation failed.
+template <class Entry, Entry *Entry::*Next>
+Entry *find_or_push(Entry *&head, pltfm_attr_type_t level_key, const pltfm_attr_t &key) noexcept {
+    if (Entry *found = find_exact<Entry, Next>(head, key.value)) return found;
+    auto *entry = static_cast<Entry *>(mem::alloc_zeroed(1, sizeof(Entry)));
+    if (entry == nullptr) return nullptr;
+    entry->attr.key = level_key;
+    set_attr_value(entry->attr.value, key.value);
+    entry->*Next = head;
+    head = entry;
+    return entry;
+}
+
+// Frees a whole list; each entry's children go first through free_children. The list head
+// is cleared before anything is freed.
+template <class Entry, Entry *Entry::*Next, class FreeChildren>
+void free_list(Entry *&head, FreeChildren free_children) noexcept {
+    Entry *e = head;
+    head = nullptr;
+    while (e != nullptr) {
+        Entry *next = e->*Next;
+        free_children(e);
+        mem::release(e);
+        e = next;
+    }
+}
+
+// ---- create (used by add) ----
+
+pi_cable_type_entry_t *pi_cable_type_create(Tree &tree, const pltfm_attr_t &key) noexcept {
+    auto *e = find_or_push<pi_cable_type_entry_t, &pi_cable_type_entry_t::cte_next_p>(
+        tree.serdes_db_p, PLTFM_ATTR_CABLE_TYPE, key);
+    if (e == nullptr) PLTFM_LOG("malloc failed");
+    return e;
+}
+
+pi_vendor_name_entry_t *pi_vendor_name_create(pi_cable_type_entry_t *parent,
+                                              const pltfm_attr_t &key) noexcept {
+    auto *e = find_or_push<pi_vendor_name_entry_t, &pi_vendor_name_entry_t::vne_next_p>(
+        parent->vendor_name_p, PLTFM_ATTR_VENDOR, key);
+    if (e == nullptr) PLTFM_LOG("malloc failed");
+    return e;
+}
+
+pi_lane_speed_entry_t *pi_lane_speed_create(pi_vendor_name_entry_t *parent,
+                                            const pltfm_attr_t &key) noexcept {
+    auto *e = find_or_push<pi_lane_speed_entry_t, &pi_lane_speed_entry_t::lse_next_p>(
+        parent->lane_speed_p, PLTFM_ATTR_SPEED, key);
+    if (e == nullptr) PLTFM_LOG("malloc failed");
+    return e;
+}
+
+pi_encoding_entry_t *pi_encoding_create(pi_lane_speed_entry_t *parent,
+                                        const pltfm_attr_t &key) noexcept {
+    auto *e = find_or_push<pi_encoding_entry_t, &pi_encoding_entry_t::ee_next_p>(
+        parent->encoding_p, PLTFM_ATTR_ENCODING, key);
+    if (e == nullptr) PLTFM_LOG("malloc failed");
+    return e;
+}
+
+pi_front_panel_port_entry_t *pi_front_panel_port_create(pi_encoding_entry_t *parent,
+                                                        const pltfm_attr_t &key) noexcept {
+    auto *e = find_or_push<pi_front_panel_port_entry_t, &pi_front_panel_port_entry_t::fppe_next_p>(
+        parent->front_panel_port_p, PLTFM_ATTR_FRONT_PORT, key);
+    if (e == nullptr) PLTFM_LOG("malloc failed");
+    return e;
+}
+
+// Lanes are appended at the tail: their position is what a lookup selects by.
+pi_lane_entry_t *pi_lane_create(pi_front_panel_port_entry_t *parent,
+                                const pltfm_attr_t &key) noexcept {
+    pi_lane_entry_t **link = &parent->lane_p;
+    for (; *link != nullptr; link = &(*link)->le_next_p) {
+        if (same_text((*link)->attr, key.value)) return *link;
+    }
+    auto *lane = static_cast<pi_lane_entry_t *>(mem::alloc_zeroed(1, sizeof(pi_lane_entry_t)));
+    if (lane == nullptr) {
+        PLTFM_LOG("malloc failed");
+        return nullptr;
+    }
+    lane->attr.key = PLTFM_ATTR_LANE;
+    set_attr_value(lane->attr.value, key.value);
+    *link = lane;
+    return lane;
+}
+
+pltfm_status_t pi_lane_serdes_attr_set(pi_lane_entry_t *lane, const pltfm_attr_t *value_list_p,
+                                       uint32_t value_count) noexcept {
+    if (lane->serdes_attr_p != nullptr) {
+        PLTFM_LOG("lane entry has existing SerDes attributes");
+        return PLTFM_EXIST;
+    }
+    const std::size_t total = static_cast<std::size_t>(value_count) + 1;
+    auto *list = static_cast<pltfm_attr_t *>(mem::alloc_zeroed(total, sizeof(pltfm_attr_t)));
+    if (list == nullptr) {
+        PLTFM_LOG("malloc failed");
+        return PLTFM_MEMORY;
+    }
+    list[0] = lane->attr;
+    for (uint32_t i = 0; i < value_count; ++i) list[i + 1] = terminated_copy(value_list_p[i]);
+    lane->serdes_attr_p = list;
+    lane->serdes_attr_count = value_count + 1;
+    return PLTFM_SUCCESS;
+}
+
+// ---- find (used by get) ----
+
+pi_cable_type_entry_t *pi_cable_type_get(const Tree &tree, const pltfm_attr_t &key) noexcept {
+    auto *e = find_exact<pi_cable_type_entry_t, &pi_cable_type_entry_t::cte_next_p>(
+        tree.serdes_db_p, key.value);
+    if (e == nullptr) PLTFM_LOG("entry not found for key %s", key.value);
+    return e;
+}
+
+// Vendors match without regard to case (the most recently created spelling wins); an
+// unknown vendor falls back to the entry spelled exactly "GENERIC".
+pi_vendor_name_entry_t *pi_vendor_name_get(const pi_cable_type_entry_t *parent,
+                                           const pltfm_attr_t &key) noexcept {
+    for (auto *e = parent->vendor_name_p; e != nullptr; e = e->vne_next_p) {
+        if (::strncasecmp(e->attr.value, key.value, kCmpLen) == 0) return e;
+    }
+    PLTFM_LOG("vendor name entry not found for key %s, using vendor name GENERIC instead",
+              key.value);
+    auto *e = find_exact<pi_vendor_name_entry_t, &pi_vendor_name_entry_t::vne_next_p>(
+        parent->vendor_name_p, kGenericVendor);
+    if (e == nullptr) PLTFM_LOG("entry not found for key %s", key.value);
+    return e;
+}
+
+pi_lane_speed_entry_t *pi_lane_speed_get(const pi_vendor_name_entry_t *parent,
+                                         const pltfm_attr_t &key) noexcept {
+    auto *e = find_exact<pi_lane_speed_entry_t, &pi_lane_speed_entry_t::lse_next_p>(
+        parent->lane_speed_p, key.value);
+    if (e == nullptr) PLTFM_LOG("entry not found for key %s", key.value);
+    return e;
+}
+
+pi_encoding_entry_t *pi_encoding_get(const pi_lane_speed_entry_t *parent,
+                                     const pltfm_attr_t &key) noexcept {
+    auto *e = find_exact<pi_encoding_entry_t, &pi_encoding_entry_t::ee_next_p>(parent->encoding_p,
+                                                                               key.value);
+    if (e == nullptr) PLTFM_LOG("entry not found for key %s", key.value);
+    return e;
+}
+
+pi_front_panel_port_entry_t *pi_front_panel_port_get(const pi_encoding_entry_t *parent,
+                                                     const pltfm_attr_t &key) noexcept {
+    auto *e = find_exact<pi_front_panel_port_entry_t, &pi_front_panel_port_entry_t::fppe_next_p>(
+        parent->front_panel_port_p, key.value);
+    if (e == nullptr) PLTFM_LOG("entry not found for key %s", key.value);
+    return e;
+}
+
+// Copies the blocks of the lanes at positions start_lane .. start_lane + lane_count - 1.
+// Once a block does not fit, nothing more is copied but the sizes are still summed, so the
+// caller learns the capacity it needs.
+pltfm_status_t pi_lane_serdes_attr_get_all(const pi_front_panel_port_entry_t *port,
+                                           uint32_t capacity, int64_t start_lane,
+                                           int64_t lane_count, pltfm_attr_t *value_list_p,
+                                           uint32_t *value_count_p) noexcept {
+    if (port->lane_p == nullptr) {
+        PLTFM_LOG("lane entry is null");
+        return PLTFM_UNINIT;
+    }
+    const int64_t end_lane = start_lane + lane_count;
+    uint64_t fill = 0;
+    bool overflow = false;
+    int64_t position = 0;
+    for (const pi_lane_entry_t *lane = port->lane_p; lane != nullptr;
+         lane = lane->le_next_p, ++position) {
+        if (lane->serdes_attr_p == nullptr) {
+            PLTFM_LOG("serdes attribute is null for lane %s", lane->attr.value);
+            return PLTFM_UNINIT;
+        }
+        if (position < start_lane) continue;
+        if (position >= end_lane) break;
+        if (!overflow && fill + lane->serdes_attr_count <= capacity) {
+            std::memcpy(value_list_p + fill, lane->serdes_attr_p,
+                        lane->serdes_attr_count * sizeof(pltfm_attr_t));
+        } else {
+            overflow = true;
+        }
+        fill += lane->serdes_attr_count;
+    }
+    const uint32_t required = fill > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(fill);
+    *value_count_p = required;
+    if (overflow) {
+        PLTFM_LOG("length mismatch getting serdes attribute. required count %u, provided count %u",
+                  required, capacity);
+        return PLTFM_LENGTH_MISMATCH;
+    }
+    return PLTFM_SUCCESS;
+}
+
+// ---- free all (used by deinit) ----
+
+void pi_lane_serdes_attr_delete_all(pi_front_panel_port_entry_t *port) noexcept {
+    free_list<pi_lane_entry_t, &pi_lane_entry_t::le_next_p>(port->lane_p, [](pi_lane_entry_t *l) {
+        mem::release(l->serdes_attr_p);
+        l->serdes_attr_p = nullptr;
+    });
+}
+
+void pi_front_panel_port_delete_all(pi_encoding_entry_t *encoding) noexcept {
+    free_list<pi_front_panel_port_entry_t, &pi_front_panel_port_entry_t::fppe_next_p>(
+        encoding->front_panel_port_p, pi_lane_serdes_attr_delete_all);
+}
+
+void pi_encoding_delete_all(pi_lane_speed_entry_t *speed) noexcept {
+    free_list<pi_encoding_entry_t, &pi_encoding_entry_t::ee_next_p>(speed->encoding_p,
+                                                                    pi_front_panel_port_delete_all);
+}
+
+void pi_lane_speed_delete_all(pi_vendor_name_entry_t *vendor) noexcept {
+    free_list<pi_lane_speed_entry_t, &pi_lane_speed_entry_t::lse_next_p>(vendor->lane_speed_p,
+                                                                         pi_encoding_delete_all);
+}
+
+void pi_vendor_name_delete_all(pi_cable_type_entry_t *cable) noexcept {
+    free_list<pi_vendor_name_entry_t, &pi_vendor_name_entry_t::vne_next_p>(
+        cable->vendor_name_p, pi_lane_speed_delete_all);
+}
+
+void pi_cable_type_delete_all(pi_cable_type_entry_t *&root) noexcept {
+    free_list<pi_cable_type_entry_t, &pi_cable_type_entry_t::cte_next_p>(root,
+                                                                         pi_vendor_name_delete_all);
+}
+
+// The key types of a row, in the order of the levels; the index of each in the key list.
+constexpr pltfm_attr_type_t kRowKeys[kRowKeyCount] = {PLTFM_ATTR_CABLE_TYPE, PLTFM_ATTR_VENDOR,
+                                                      PLTFM_ATTR_SPEED,      PLTFM_ATTR_ENCODING,
+                                                      PLTFM_ATTR_FRONT_PORT, PLTFM_ATTR_LANE};
+
+enum class Level : int { kCableType, kVendor, kSpeed, kEncoding, kFrontPort, kLane };
+
+int level_of(pltfm_attr_type_t key) noexcept {
+    for (int i = 0; i < static_cast<int>(kRowKeyCount); ++i) {
+        if (static_cast<uint32_t>(kRowKeys[i]) == static_cast<uint32_t>(key)) return i;
+    }
+    return -1;
+}
+
+// Lane numbers of a lookup: decimal as strtol reads it, clamped to 32 bits.
+int64_t lane_number(const char *text) noexcept {
+    const long v = std::strtol(text, nullptr, 10);
+    if (v > INT32_MAX) return INT32_MAX;
+    if (v < INT32_MIN) return INT32_MIN;
+    return v;
+}
+
+// Inserts the row into the tree; on failure the failing function has logged.
+pltfm_status_t insert_row(Tree &tree, const pltfm_attr_t (&keys)[kRowKeyCount],
+                          const pltfm_attr_t *value_list_p, uint32_t value_count) noexcept {
+    auto at = [&keys](Level l) -> const pltfm_attr_t & { return keys[static_cast<int>(l)]; };
+    auto *cable = pi_cable_type_create(tree, at(Level::kCableType));
+    if (cable == nullptr) return PLTFM_MEMORY;
+    auto *vendor = pi_vendor_name_create(cable, at(Level::kVendor));
+    if (vendor == nullptr) return PLTFM_MEMORY;
+    auto *speed = pi_lane_speed_create(vendor, at(Level::kSpeed));
+    if (speed == nullptr) return PLTFM_MEMORY;
+    auto *encoding = pi_encoding_create(speed, at(Level::kEncoding));
+    if (encoding == nullptr) return PLTFM_MEMORY;
+    auto *port = pi_front_panel_port_create(encoding, at(Level::kFrontPort));
+    if (port == nullptr) return PLTFM_MEMORY;
+    auto *lane = pi_lane_create(port, at(Level::kLane));
+    if (lane == nullptr) return PLTFM_MEMORY;
+    return pi_lane_serdes_attr_set(lane, value_list_p, value_count);
+}
+
+Tree g_live_tree;
+
+}  // namespace
+
+Tree &live_tree() noexcept {
+    return g_live_tree;
+}
+
+pltfm_status_t pi_database_add_row(Tree &tree, const pltfm_attr_t *key_list_p, uint32_t key_count,
+                                   const pltfm_attr_t *value_list_p,
+                                   uint32_t value_count) noexcept {
+    if (key_count != kRowKeyCount || value_count == 0) {
+        PLTFM_LOG("invalid key count %u or value count %u", key_count, value_count);
+        return PLTFM_PARAM;
+    }
+    if (key_list_p == nullptr || value_list_p == nullptr) {
+        PLTFM_LOG("null key or value list");
+        return PLTFM_PARAM;
+    }
+    int index[kRowKeyCount] = {-1, -1, -1, -1, -1, -1};
+    for (uint32_t i = 0; i < key_count; ++i) {
+        const int level = level_of(key_list_p[i].key);
+        if (level < 0) {
+            PLTFM_LOG("unknown key %d", static_cast<int>(key_list_p[i].key));
+            return PLTFM_PARAM;
+        }
+        index[level] = static_cast<int>(i);
+    }
+    for (int idx : index) {
+        if (idx < 0) {
+            PLTFM_LOG("required key not provided [%d, %d, %d, %d, %d, %d]", index[0], index[1],
+                      index[2], index[3], index[4], index[5]);
+            return PLTFM_PARAM;
+        }
+    }
+    pltfm_attr_t keys[kRowKeyCount];
+    for (uint32_t l = 0; l < kRowKeyCount; ++l) keys[l] = terminated_copy(key_list_p[index[l]]);
+
+    const pltfm_status_t rc = insert_row(tree, keys, value_list_p, value_count);
+    if (rc != PLTFM_SUCCESS) {
+        // A failed row never leaves a partial tree behind: the whole tree goes.
+        PLTFM_LOG("deinit due to error %d", rc);
+        pi_database_deinit(tree);
+    }
+    return rc;
+}
+
+pltfm_status_t pi_database_get(const Tree &tree, const pltfm_attr_t *key_list_p, uint32_t key_count,
+                               pltfm_attr_t *value_list_p, uint32_t *value_count_p) noexcept {
+    const uint32_t capacity = value_count_p != nullptr ? *value_count_p : 0;
+    if (key_count != kLookupKeyCount || capacity == 0) {
+        PLTFM_LOG("invalid key count %u or value count %u", key_count, capacity);
+        return PLTFM_PARAM;
+    }
+    if (key_list_p == nullptr || value_list_p == nullptr) {
+        PLTFM_LOG("null key or value list");
+        return PLTFM_PARAM;
+    }
+    int index[kRowKeyCount - 1] = {-1, -1, -1, -1, -1};
+    int64_t start_lane = -1;
+    int64_t lane_count = -1;
+    pltfm_attr_t keys[kLookupKeyCount];
+    for (uint32_t i = 0; i < key_count; ++i) {
+        keys[i] = terminated_copy(key_list_p[i]);
+        const uint32_t type = static_cast<uint32_t>(keys[i].key);
+        if (type == PLTFM_ATTR_LANE) {
+            start_lane = lane_number(keys[i].value);
+        } else if (type == PLTFM_ATTR_NUM_LANES) {
+            lane_count = lane_number(keys[i].value);
+        } else {
+            const int level = level_of(keys[i].key);
+            if (level < 0 || level >= static_cast<int>(Level::kLane)) {
+                PLTFM_LOG("unknown key type %d", static_cast<int>(keys[i].key));
+                return PLTFM_PARAM;
+            }
+            index[level] = static_cast<int>(i);
+        }
+    }
+    bool missing = start_lane == -1 || lane_count == -1;
+    for (int idx : index) missing = missing || idx < 0;
+    if (missing) {
+        PLTFM_LOG("required key not provided [%d, %d, %d, %d, %d, %d, %d]", index[0], index[1],
+                  index[2], index[3], index[4], static_cast<int>(lane_count),
+                  static_cast<int>(start_lane));
+        return PLTFM_PARAM;
+    }
+    auto key = [&](Level l) -> const pltfm_attr_t & { return keys[index[static_cast<int>(l)]]; };
+
+    auto *cable = pi_cable_type_get(tree, key(Level::kCableType));
+    if (cable == nullptr) return PLTFM_NOTFOUND;
+    auto *vendor = pi_vendor_name_get(cable, key(Level::kVendor));
+    if (vendor == nullptr) return PLTFM_NOTFOUND;
+    auto *speed = pi_lane_speed_get(vendor, key(Level::kSpeed));
+    if (speed == nullptr) return PLTFM_NOTFOUND;
+    auto *encoding = pi_encoding_get(speed, key(Level::kEncoding));
+    if (encoding == nullptr) return PLTFM_NOTFOUND;
+    auto *port = pi_front_panel_port_get(encoding, key(Level::kFrontPort));
+    if (port == nullptr) return PLTFM_NOTFOUND;
+    return pi_lane_serdes_attr_get_all(port, capacity, start_lane, lane_count, value_list_p,
+                                       value_count_p);
+}
+
+pltfm_status_t pi_database_deinit(Tree &tree) noexcept {
+    if (tree.serdes_db_p == nullptr) {
+        PLTFM_LOG("SerDes database is already deinited");
+        return PLTFM_UNINIT;
+    }
+    discard(tree);
+    return PLTFM_SUCCESS;
+}
+
+pltfm_status_t pi_database_init(Tree &tree, const char *serdes_params_directory_p) noexcept {
+    if (tree.serdes_db_p != nullptr) {
+        PLTFM_LOG("SerDes database is already inited");
+        return PLTFM_EXIST;
+    }
+    const pltfm_status_t rc = csv::pi_csv_file_parse_all(tree, serdes_params_directory_p);
+    if (rc != PLTFM_SUCCESS) {
+        PLTFM_LOG("deinit due to error %d", rc);
+        pi_database_deinit(tree);
+    }
+    return rc;
+}
+
+void discard(Tree &tree) noexcept {
+    pi_cable_type_delete_all(tree.serdes_db_p);
+}
+
+}  // namespace pltfm::database
+
+// ---- exported C functions: the same operations on the live tree ----
+
+extern "C" {
+
+pltfm_status_t pi_database_add_row(const pltfm_attr_t *key_list_p, uint32_t key_count,
+                                   const pltfm_attr_t *value_list_p, uint32_t value_count) {
+    return pltfm::database::pi_database_add_row(pltfm::database::live_tree(), key_list_p, key_count,
+                                                value_list_p, value_count);
+}
+
+pltfm_status_t pi_database_get(const pltfm_attr_t *key_list_p, uint32_t key_count,
+                               pltfm_attr_t *value_list_p, uint32_t *value_count_p) {
+    return pltfm::database::pi_database_get(pltfm::database::live_tree(), key_list_p, key_count,
+                                            value_list_p, value_count_p);
+}
+
+pltfm_status_t pi_database_deinit(void) {
+    return pltfm::database::pi_database_deinit(pltfm::database::live_tree());
+}
+
+pltfm_status_t pi_database_init(const char *serdes_params_directory_p) {
+    return pltfm::database::pi_database_init(pltfm::database::live_tree(),
+                                             serdes_params_directory_p);
+}
+
+}  // extern "C"

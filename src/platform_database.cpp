@@ -1,0 +1,78 @@
+// Facade of the tuning database (load, look up, tear down) and the reload that loads a
+// directory aside and swaps it in. This is where lookups and rebuilds are kept apart: the
+// tree itself and its loader take no lock.
+#include "platform_database.h"
+
+#include <mutex>
+#include <shared_mutex>
+
+#include "database_reload.h"
+#include "log.h"
+#include "pi_database_internal.h"
+
+namespace {
+
+// Access rules: the live tree (pltfm::database::live_tree()) is read under a shared lock and
+// loaded, replaced or freed under the exclusive lock.
+std::shared_mutex g_tree_lock;
+// Serialises directory loads (init and reload) among themselves. Taken before g_tree_lock.
+std::mutex g_load_lock;
+
+}  // namespace
+
+extern "C" {
+
+pltfm_status_t pltfm_parser_database_init(const char *serdes_params_directory_p) {
+    if (serdes_params_directory_p == nullptr) {
+        PLTFM_LOG("null value for directory path");
+        return PLTFM_PARAM;
+    }
+    std::lock_guard load(g_load_lock);
+    std::unique_lock tree(g_tree_lock);
+    return pi_database_init(serdes_params_directory_p);
+}
+
+pltfm_status_t pltfm_parser_database_get(const pltfm_attr_t *input_attr_p, uint32_t input_count,
+                                         pltfm_attr_t *output_attr_p, uint32_t *output_count_p) {
+    if (input_attr_p == nullptr || output_attr_p == nullptr) {
+        PLTFM_LOG("null value for attribute pointers");
+        return PLTFM_PARAM;
+    }
+    if (input_count == 0 || output_count_p == nullptr) {
+        PLTFM_LOG("zero length for null attribute arrays");
+        return PLTFM_PARAM;
+    }
+    std::shared_lock tree(g_tree_lock);
+    return pi_database_get(input_attr_p, input_count, output_attr_p, output_count_p);
+}
+
+pltfm_status_t pltfm_parser_database_deinit(void) {
+    std::unique_lock tree(g_tree_lock);
+    return pi_database_deinit();
+}
+
+}  // extern "C"
+
+namespace pltfm::database {
+
+pltfm_status_t reload(const char *dir) {
+    if (dir == nullptr) {
+        PLTFM_LOG("null value for directory path");
+        return PLTFM_PARAM;
+    }
+    std::lock_guard load(g_load_lock);
+    // The aside tree is private to this thread until the swap: no tree lock while loading,
+    // so lookups go on against the old tree meanwhile.
+    Tree aside;
+    const pltfm_status_t rc = pi_database_init(aside, dir);
+    if (rc != PLTFM_SUCCESS) return rc;  // the failed load left `aside` empty
+    {
+        std::unique_lock tree(g_tree_lock);
+        std::swap(live_tree().serdes_db_p, aside.serdes_db_p);
+    }
+    // The old tree is unreachable for readers now; free it outside the lock.
+    discard(aside);
+    return PLTFM_SUCCESS;
+}
+
+}  // namespace pltfm::database
