@@ -6,7 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
-#include <string>
+#include <cstddef>
 
 #include "platform_hw.h"
 
@@ -39,6 +39,8 @@ struct CageRoute {
 // outside 0 to 32, or a map index outside 0 to 33).
 constexpr std::optional<CageRoute> cage_route(int32_t fp_port_id, int32_t fp_start_lane) {
     if (fp_port_id < 0 || fp_port_id > kMaxSerdesGroup) return std::nullopt;
+    // The extra cages are told apart by start lane 0 or 1.
+    if (fp_port_id == kMaxSerdesGroup && (fp_start_lane < 0 || fp_start_lane > 1)) return std::nullopt;
     int64_t index = fp_port_id;
     if (fp_port_id > 31) index += fp_start_lane;
     if (index < 0 || index >= kCageCount) return std::nullopt;
@@ -69,12 +71,28 @@ constexpr uint32_t cage_lock_slot(uint32_t slot) {
     return ((slot - 1) / kLanesPerCage) * kLanesPerCage + 1;
 }
 
-// Sysfs EEPROM file of the cage on `bus`: <sysfs devices>/<bus>-0050/eeprom.
-std::string eeprom_path_for_bus(uint32_t bus);
+// Sysfs EEPROM file of the cage on `bus`: <sysfs devices>/<bus>-0050/eeprom. Returns false
+// when the path does not fit `out`.
+inline constexpr std::size_t kEepromPathMax = 512;
+bool eeprom_path_for_bus(uint32_t bus, char (&out)[kEepromPathMax]) noexcept;
+
+// A descriptor's interface name as a terminated text. A field that fills all 24 bytes
+// without a terminator is a name of 24 or more characters: it is never safe.
+struct IntfName {
+    char text[PLTFM_INTF_NAME_LEN];
+    bool unterminated;
+    const char *c_str() const { return text; }
+    // May stand on a command line (see is_safe_intf_name).
+    bool safe() const;
+};
+IntfName intf_name_of(const pltfm_port_t &port) noexcept;
 
 // Message written when a descriptor lies outside this board.
 inline constexpr const char *kInvalidPortMessage =
     "Invalid port %s: serdes %d, start lane %d, lanes %d is outside this board.";
+
+// The administrative toggle of slot i on an interface name copied by the caller.
+void oir_action_named(int32_t i, const char *intf_name);
 
 // One pass of the insertion monitor over slots 1 to 258 (the thread runs it once a second).
 void oir_monitor_pass();

@@ -1,0 +1,124 @@
+// The seven key attributes of a port (vendor, cable type, lane-speed class, encoding, front
+// port, lane count, start lane), the per-slot store of the last answer, and the default port
+// speeds from the SKU's port configuration file.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "intf_name.h"
+#include "log.h"
+#include "paths.h"
+#include "platform_hw_internal.h"
+
+namespace {
+
+void copy_value(char (&dst)[PLTFM_ATTR_VALUE_LEN], const char *src) {
+    std::snprintf(dst, sizeof dst, "%s", src);
+}
+
+}  // namespace
+
+pltfm_status_t pltfm_port_default_speed_get_from_config_file(int32_t port) {
+    if (port < 1 || port > PLTFM_PORT_SLOT_MAX) return PLTFM_INVAL;
+    port_default_speed_ar[port] = 0;
+
+    char file_path[512] = {};
+    char cmd[1024] = {};
+    char speed[32] = {};
+    std::snprintf(file_path, sizeof file_path, "%s", pltfm::paths::port_config_file());
+    // Library paths are absolute paths of safe characters (PLTFM_ROOT is checked), so the
+    // path may stand unquoted on the command line.
+    if (!pltfm::paths::is_safe_path(file_path)) return PLTFM_NOTFOUND;
+    std::snprintf(cmd, sizeof cmd, "grep \"Ethernet%d \" %s | awk '{print $4}'", port - 1, file_path);
+    if (pltfm_redis_read(cmd, speed, 31) != PLTFM_SUCCESS) return PLTFM_NOTFOUND;
+    port_default_speed_ar[port] = std::atoi(speed);
+    return PLTFM_SUCCESS;
+}
+
+pltfm_status_t pltfm_transceiver_info_get(pltfm_port_t port, pltfm_attr_t *attr_list_p, int attr_count,
+                                          int update_flag) {
+    using namespace pltfm::hw;
+    const IntfName name = intf_name_of(port);
+    const auto slot = port_slot(port.fp_port_id, port.fp_start_lane);
+    if (!slot || port.fp_num_lanes < 1) {
+        PLTFM_LOG(kInvalidPortMessage, name.c_str(), port.fp_port_id, port.fp_start_lane, port.fp_num_lanes);
+        return PLTFM_INVAL;
+    }
+    if (!name.safe()) {
+        PLTFM_LOG("%s", pltfm::kInvalidIntfNameMessage.data());
+        return PLTFM_INVAL;
+    }
+    if (attr_list_p == nullptr && attr_count > 0) return PLTFM_INVAL;
+    const int copy_count = attr_count < PLTFM_KEY_ATTR_COUNT ? (attr_count < 0 ? 0 : attr_count)
+                                                              : PLTFM_KEY_ATTR_COUNT;
+    const uint32_t phy_port = *slot;
+
+    // Port speed from the application database, else the configured default.
+    char cmd[128] = {};
+    char speed_str[32] = {};
+    long speed = 0;
+    std::snprintf(cmd, sizeof cmd, "redis-cli -n 0 hget \"PORT_TABLE:%s\" \"speed\"", name.c_str());
+    if (pltfm_redis_read(cmd, speed_str, 31) == PLTFM_SUCCESS) speed = std::strtol(speed_str, nullptr, 10);
+    else speed = port_default_speed_ar[phy_port];
+
+    const long port_lane_speed = speed / port.fp_num_lanes;
+    const LaneSpeedClass *cls = nullptr;
+    for (const auto &c : kLaneSpeedClasses)
+        if (c.lane_speed == port_lane_speed) cls = &c;
+    if (cls == nullptr) {
+        PLTFM_LOG("Invalid port lane speed %d!", static_cast<int>(port_lane_speed));
+        return PLTFM_NOTFOUND;
+    }
+
+    pthread_mutex_lock(&mutex);
+    if (port_state_ar[phy_port] & (1u << PLTFM_PORT_INSERTED)) {
+        // A recorded insertion: serve the stored answer with the current speed class.
+        pltfm_attr_t *stored = port_attr_list[phy_port];
+        if (std::strcmp(stored[2].value, cls->speed) != 0 || std::strcmp(stored[3].value, cls->encoding) != 0) {
+            copy_value(stored[2].value, cls->speed);
+            copy_value(stored[3].value, cls->encoding);
+        }
+        if (copy_count > 0) std::memcpy(attr_list_p, stored, sizeof(pltfm_attr_t) * static_cast<std::size_t>(copy_count));
+        pthread_mutex_unlock(&mutex);
+        return PLTFM_SUCCESS;
+    }
+    pthread_mutex_unlock(&mutex);
+
+    char cable_type[24] = {};
+    char num_lanes[24] = {};
+    char start_lane[24] = {};
+    char front_port[24] = {};
+    std::snprintf(num_lanes, sizeof num_lanes, "%d", port.fp_num_lanes);
+    std::snprintf(start_lane, sizeof start_lane, "%d", port.fp_start_lane);
+    std::snprintf(front_port, sizeof front_port, "%d", front_port_key(port.fp_port_id));
+    if (pltfm_transceiver_info_get_from_redis(port, cable_type) != PLTFM_SUCCESS) {
+        std::memset(cable_type, 0, sizeof cable_type);
+        if (pltfm_transceiver_info_get_from_i2c(port, cable_type) != PLTFM_SUCCESS) return PLTFM_NOTFOUND;
+    }
+
+    for (int i = 0; i < attr_count; ++i) {
+        pltfm_attr_t &a = attr_list_p[i];
+        switch (a.key) {
+            case PLTFM_ATTR_CABLE_TYPE: copy_value(a.value, cable_type); break;
+            case PLTFM_ATTR_ENCODING: copy_value(a.value, cls->encoding); break;
+            case PLTFM_ATTR_FRONT_PORT: copy_value(a.value, front_port); break;
+            case PLTFM_ATTR_LANE: copy_value(a.value, start_lane); break;
+            case PLTFM_ATTR_NUM_LANES: copy_value(a.value, num_lanes); break;
+            case PLTFM_ATTR_SPEED: copy_value(a.value, cls->speed); break;
+            case PLTFM_ATTR_VENDOR: copy_value(a.value, "GENERIC"); break;
+            default: break;
+        }
+    }
+
+    if (update_flag != 0 && copy_count > 0) {
+        pltfm_attr_t stored[PLTFM_KEY_ATTR_COUNT] = {};
+        pthread_mutex_lock(&mutex);
+        std::memcpy(port_attr_list[phy_port], attr_list_p, sizeof(pltfm_attr_t) * static_cast<std::size_t>(copy_count));
+        std::memcpy(stored, port_attr_list[phy_port], sizeof stored);
+        pthread_mutex_unlock(&mutex);
+        PLTFM_LOG("Port %d update the new transceiver info: %s %s %s %s %s %s %s.", static_cast<int>(phy_port) - 1,
+                  stored[0].value, stored[1].value, stored[2].value, stored[3].value, stored[4].value,
+                  stored[5].value, stored[6].value);
+    }
+    return PLTFM_SUCCESS;
+}

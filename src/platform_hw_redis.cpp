@@ -1,0 +1,118 @@
+// Access to the OS's Redis databases through `redis-cli` run in a read pipe, and the port's
+// administrative toggle built on it.
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "intf_name.h"
+#include "log.h"
+#include "platform_hw_internal.h"
+
+namespace {
+
+// pclose waits for the command, so no zombie is left behind.
+struct PipeCloser {
+    void operator()(FILE *f) const { ::pclose(f); }
+};
+using pipe_ptr = std::unique_ptr<FILE, PipeCloser>;
+
+// The pipe's descriptor is close-on-exec, so commands started by other threads meanwhile do
+// not inherit it.
+pipe_ptr open_read_pipe(const char *cmd) { return pipe_ptr(::popen(cmd, "re")); }
+
+// An hset reply is the number of fields added; anything else (an error such as WRONGTYPE,
+// which redis-cli prints without its "(error)" prefix when piped) means nothing was set.
+bool is_decimal_integer(const char *reply) {
+    const char *p = reply;
+    if (*p == '-') ++p;
+    if (*p < '0' || *p > '9') return false;
+    while (*p >= '0' && *p <= '9') ++p;
+    return *p == '\0' || (*p == '\n' && p[1] == '\0');
+}
+
+}  // namespace
+
+pltfm_status_t pltfm_redis_read(const char *cmd, char *str, int32_t len) {
+    if (cmd == nullptr) return PLTFM_NOTFOUND;
+    pipe_ptr pipe = open_read_pipe(cmd);
+    if (!pipe) {
+        PLTFM_LOG("Failed to open %s", cmd);
+        return PLTFM_NOTFOUND;
+    }
+    if (str == nullptr || len < 1 || std::fgets(str, len, pipe.get()) == nullptr) {
+        PLTFM_LOG("Failed to get %s", cmd);
+        return PLTFM_NOTFOUND;
+    }
+    pipe.reset();
+    const std::size_t n = std::strlen(str);
+    if (n > 0 && str[n - 1] == '\n') str[n - 1] = '\0';
+    return PLTFM_SUCCESS;
+}
+
+pltfm_status_t pltfm_redis_write(uint32_t table, const char *key, const char *attribute, const char *value) {
+    char cmd[128] = {};
+    if (key == nullptr || attribute == nullptr || value == nullptr) return PLTFM_NOTFOUND;
+    const int n = std::snprintf(cmd, sizeof cmd, "redis-cli -n %d hset %s %s %s", static_cast<int>(table), key,
+                                attribute, value);
+    // A cut command line could end inside a quoted word; it is never run.
+    if (n < 0 || static_cast<std::size_t>(n) >= sizeof cmd) {
+        PLTFM_LOG("Failed to open %s", cmd);
+        return PLTFM_NOTFOUND;
+    }
+    pipe_ptr pipe = open_read_pipe(cmd);
+    if (!pipe) {
+        PLTFM_LOG("Failed to open %s", cmd);
+        return PLTFM_NOTFOUND;
+    }
+    char reply[10] = {};
+    if (std::fgets(reply, 9, pipe.get()) == nullptr) {
+        PLTFM_LOG("Failed to set %s", cmd);
+        return PLTFM_NOTFOUND;
+    }
+    pipe.reset();
+    if (!is_decimal_integer(reply)) {
+        PLTFM_LOG("Failed to set %s", cmd);
+        return PLTFM_NOTFOUND;
+    }
+    PLTFM_LOG("%s - length:%ld string:%s.\n", cmd, static_cast<long>(std::strlen(reply)), reply);
+    return PLTFM_SUCCESS;
+}
+
+namespace pltfm::hw {
+
+// The toggle's work on an interface name the caller copied under `mutex`.
+void oir_action_named(int32_t i, const char *intf_name) {
+    static constexpr const char *kFunc = "pltfm_transceiver_hw_oir_action";
+    if (!pltfm::is_safe_intf_name(intf_name)) {
+        PLTFM_LOG_AS(kFunc, "%s", pltfm::kInvalidIntfNameMessage.data());
+        return;
+    }
+    char cmd[128] = {};
+    char reply[10] = {};
+    std::snprintf(cmd, sizeof cmd, "redis-cli -n 4 hget \"PORT|%s\" \"admin_status\"", intf_name);
+    if (pltfm_redis_read(cmd, reply, 9) != PLTFM_SUCCESS) return;
+
+    char key[64] = {};
+    std::snprintf(key, sizeof key, "\"PORT|%s\"", intf_name);
+    // The direction follows the status read back: up goes down, down goes up.
+    if (reply[0] == 'u') {
+        if (pltfm_redis_write(4, key, "\"admin_status\"", "\"down\"") != PLTFM_SUCCESS)
+            PLTFM_LOG_AS(kFunc, "Port %d admin down failed", i - 1);
+    } else if (reply[0] == 'd') {
+        if (pltfm_redis_write(4, key, "\"admin_status\"", "\"up\"") != PLTFM_SUCCESS)
+            PLTFM_LOG_AS(kFunc, "Port %d admin up failed", i - 1);
+    }
+}
+
+}  // namespace pltfm::hw
+
+void pltfm_transceiver_hw_oir_action(int32_t i, pltfm_act_t action) {
+    (void)action;  // the direction is decided by the status read back
+    if (i < 1 || i > PLTFM_PORT_SLOT_MAX) return;
+    const pltfm::hw::IntfName name = pltfm::hw::intf_name_of(port_ar[i]);
+    if (!name.safe()) {
+        PLTFM_LOG("%s", pltfm::kInvalidIntfNameMessage.data());
+        return;
+    }
+    pltfm::hw::oir_action_named(i, name.c_str());
+}

@@ -1,0 +1,32 @@
+// The transceiver layer's per-port tables and locks, and small helpers shared by its files.
+#include <cstring>
+
+#include "intf_name.h"
+#include "platform_hw_internal.h"
+
+// Access rules: `mutex` guards port_ar, port_state_ar and port_attr_list; port_ar is written
+// only by pltfm_transceiver_configure. i2c_mutex[cage_lock_slot(s)] is held by the laser
+// routine across its register read-modify-write. The two are never held together.
+pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
+// All-zero is the default-initialised mutex on this platform; the monitor start-up
+// initialises slots 1 to 258 again with default attributes before the thread starts.
+pthread_mutex_t i2c_mutex[PLTFM_PORT_SLOT_TABLE_SIZE];
+pltfm_port_t port_ar[PLTFM_PORT_SLOT_TABLE_SIZE];
+uint32_t port_state_ar[PLTFM_PORT_SLOT_TABLE_SIZE];
+pltfm_attr_t port_attr_list[PLTFM_PORT_SLOT_TABLE_SIZE][PLTFM_KEY_ATTR_COUNT];
+// Written at monitor start-up before the insertion thread exists; read-only afterwards.
+int32_t port_default_speed_ar[PLTFM_PORT_SLOT_TABLE_SIZE];
+
+namespace pltfm::hw {
+
+IntfName intf_name_of(const pltfm_port_t &port) noexcept {
+    IntfName n{};
+    const std::size_t len = strnlen(port.intf_name, sizeof port.intf_name);
+    n.unterminated = len == sizeof port.intf_name;
+    std::memcpy(n.text, port.intf_name, len < sizeof n.text ? len : sizeof n.text - 1);
+    return n;
+}
+
+bool IntfName::safe() const { return !unterminated && pltfm::is_safe_intf_name(text); }
+
+}  // namespace pltfm::hw
