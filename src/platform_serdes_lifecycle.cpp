@@ -1,0 +1,144 @@
+// Library lifecycle entry points (pre-init, init, post-init) and the tuning rescan thread,
+// which reloads the tuning directory each time the operator creates the trigger file.
+#include <pthread.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <string_view>
+#include <thread>
+
+#include "build_config.h"
+#include "database_reload.h"
+#include "log.h"
+#include "paths.h"
+#include "platform_database.h"
+#include "platform_hw.h"
+#include "platform_serdes.h"
+#include "platform_serdes_internal.h"
+
+namespace {
+
+constexpr auto kRescanPeriod = std::chrono::seconds(10);
+constexpr auto kPostInitDelay = std::chrono::seconds(10);
+
+// Milliseconds; only tests change them (before the thread that reads them starts).
+std::atomic<long long> g_rescan_period_ms{
+    std::chrono::duration_cast<std::chrono::milliseconds>(kRescanPeriod).count()};
+std::atomic<long long> g_post_init_delay_ms{
+    std::chrono::duration_cast<std::chrono::milliseconds>(kPostInitDelay).count()};
+
+struct FileCloser {
+    void operator()(FILE *f) const { std::fclose(f); }
+};
+using FilePtr = std::unique_ptr<FILE, FileCloser>;
+
+bool platform_accepted(const char *platform) {
+    return platform != nullptr && std::string_view(platform) == PLTFM_PLATFORM_NAME;
+}
+
+const char *shown(const char *text) {
+    return text != nullptr ? text : "(null)";
+}
+
+}  // namespace
+
+namespace pltfm::serdes {
+
+void set_rescan_period_for_test(std::chrono::milliseconds period) noexcept {
+    g_rescan_period_ms = period.count();
+}
+
+void set_post_init_delay_for_test(std::chrono::milliseconds delay) noexcept {
+    g_post_init_delay_ms = delay.count();
+}
+
+// The trigger's contents are never read; opening it for reading is the test of presence, so
+// a trigger that cannot be read counts as absent. The tuning directory is loaded aside and
+// replaces the live database only when it loads, so a broken directory leaves the previous
+// tuning in use; the trigger must then be removed and created again to retry.
+void rescan_poll(RescanState &state) noexcept {
+    FilePtr trigger(std::fopen(pltfm::paths::rescan_trigger(), "r"));
+    if (!trigger) {
+        state.file_exists = false;
+        return;
+    }
+    if (!state.file_exists) {
+        PLTFM_LOG_AS("pltfm_csv_rescan", "Starting CSV rescan...");
+        const pltfm_status_t rc = pltfm::database::reload(pltfm::paths::tuning_dir());
+        if (rc != PLTFM_SUCCESS) {
+            PLTFM_LOG_AS("pltfm_csv_rescan", "pltfm_parser_database_init failed rc=%d", rc);
+            PLTFM_LOG_AS("pltfm_csv_rescan", "Error: CSV rescan failed");
+        } else {
+            PLTFM_LOG_AS("pltfm_csv_rescan", "CSV rescan successful!");
+        }
+    }
+    state.file_exists = true;
+}
+
+}  // namespace pltfm::serdes
+
+void *pltfm_csv_rescan(void * /*p*/) {
+    pltfm::serdes::RescanState state;
+    for (;;) {
+        pltfm::serdes::rescan_poll(state);
+        std::this_thread::sleep_for(std::chrono::milliseconds(g_rescan_period_ms.load()));
+    }
+}
+
+int pltfm_pre_init(char *platform) {
+    PLTFM_LOG("PLTFM_SERDES_LIB_VERSION Ver_%s", PLTFM_SERDES_LIB_VERSION);
+    PLTFM_LOG("In pltfm_pre_init (platform=%s)", shown(platform));
+    if (platform == nullptr) {
+        PLTFM_LOG("Invalid input value.");
+        return PLTFM_UNINIT;
+    }
+    if (!platform_accepted(platform)) return PLTFM_UNINIT;
+
+    pltfm_status_t rc = pltfm_transceiver_monitor();
+    if (rc != PLTFM_SUCCESS) {
+        PLTFM_LOG("pltfm_transceiver_monitor failed rc=%d", rc);
+        return PLTFM_UNINIT;
+    }
+    PLTFM_LOG("pltfm_transceiver_monitor Success");
+
+    rc = pltfm_parser_database_init(pltfm::paths::tuning_dir());
+    if (rc != PLTFM_SUCCESS) {
+        PLTFM_LOG("pltfm_parser_database_init failed rc=%d", rc);
+        return PLTFM_UNINIT;
+    }
+    PLTFM_LOG("pltfm_parser_database_init Success");
+
+    pltfm::serdes::intf_db_clear();
+
+    // The thread runs until the process ends; nobody joins it.
+    pthread_t thread;
+    const int err = pthread_create(&thread, nullptr, pltfm_csv_rescan, nullptr);
+    if (err != 0) {
+        PLTFM_LOG("CSV rescan Thread creation failed: %d\n", err);
+        return PLTFM_DRIVER_ERROR;
+    }
+    pthread_detach(thread);
+    return PLTFM_SUCCESS;
+}
+
+int pltfm_init(char *platform) {
+    PLTFM_LOG("In pltfm_init (platform=%s)", shown(platform));
+    if (platform == nullptr) {
+        PLTFM_LOG("Invalid input value.");
+        return PLTFM_UNINIT;
+    }
+    return platform_accepted(platform) ? PLTFM_SUCCESS : PLTFM_UNINIT;
+}
+
+int pltfm_post_init(char *platform) {
+    PLTFM_LOG("In pltfm_post_init (platform=%s)", shown(platform));
+    if (platform == nullptr) {
+        PLTFM_LOG("Invalid input value.");
+        return PLTFM_UNINIT;
+    }
+    if (!platform_accepted(platform)) return PLTFM_UNINIT;
+    std::this_thread::sleep_for(std::chrono::milliseconds(g_post_init_delay_ms.load()));
+    return PLTFM_SUCCESS;
+}
