@@ -37,6 +37,11 @@ test-tsan: deps
 	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
 	  ctest --test-dir build-tsan --output-on-failure -j $(JOBS)
 
+# The simulated switch: start-up, bring-up of every port, a module swap and a tuning rescan
+# (about a minute). The library's log is kept in build/pltfm-sim.log.
+demo: build
+	build/tools/pltfm-sim --log $(CURDIR)/build/pltfm-sim.log
+
 # Debian package of the library, headers, pkg-config file and tools (CPack, into build/).
 package: build
 	cd build && cpack -G DEB

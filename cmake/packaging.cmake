@@ -41,3 +41,11 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, redis-tools")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "redis-server")
 set(CPACK_STRIP_FILES OFF)
 include(CPack)
+if(PLTFM_BUILD_TESTS)
+  # Builds the package with CPack into a scratch directory, unpacks it with dpkg -x and
+  # compiles and links a C consumer against it through pkg-config.
+  add_test(NAME package_consumer
+    COMMAND ${CMAKE_SOURCE_DIR}/tests/package_consumer.sh
+            ${CMAKE_BINARY_DIR} ${CMAKE_C_COMPILER} "${PLTFM_SANITIZE}")
+  set_tests_properties(package_consumer PROPERTIES TIMEOUT 300 RUN_SERIAL TRUE)
+endif()

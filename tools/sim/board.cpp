@@ -17,16 +17,16 @@ struct KindRow {
 };
 
 constexpr KindRow kKinds[] = {
-    {ModuleKind::empty, "empty", {"  .  ", "empty cage"}},
-    {ModuleKind::qsfp_dd_optic, "qsfp-dd-optic", {"DD-OP", "QSFP-DD 400G optic"}},
-    {ModuleKind::qsfp_dd_optic_4x, "qsfp-dd-optic-4x", {"DD-4x", "QSFP-DD optic 4x100G"}},
-    {ModuleKind::qsfp_dd_optic_2x, "qsfp-dd-optic-2x", {"DD-2x", "QSFP-DD optic 2x100G"}},
-    {ModuleKind::qsfp_dd_dac_1m, "qsfp-dd-dac-1m", {"DD-C1", "QSFP-DD DAC 1 m"}},
-    {ModuleKind::qsfp_dd_dac_3m, "qsfp-dd-dac-3m", {"DD-C3", "QSFP-DD DAC 3 m"}},
-    {ModuleKind::qsfp28_optic, "qsfp28-optic", {"Q28OP", "QSFP28 100G optic"}},
-    {ModuleKind::qsfp28_dac_1m, "qsfp28-dac-1m", {"Q28C1", "QSFP28 DAC 1 m"}},
-    {ModuleKind::qsfp28_dac_3m, "qsfp28-dac-3m", {"Q28C3", "QSFP28 DAC 3 m"}},
-    {ModuleKind::sfp_optic, "sfp-optic", {"SFPOP", "SFP+ 10G optic"}},
+    {ModuleKind::empty, "empty", {"  .  ", "empty"}},
+    {ModuleKind::qsfp_dd_optic, "qsfp-dd-optic", {"DD-OP", "DD optic 400G"}},
+    {ModuleKind::qsfp_dd_optic_4x, "qsfp-dd-optic-4x", {"DD-4x", "DD optic 4x100G"}},
+    {ModuleKind::qsfp_dd_optic_2x, "qsfp-dd-optic-2x", {"DD-2x", "DD optic 2x100G"}},
+    {ModuleKind::qsfp_dd_dac_1m, "qsfp-dd-dac-1m", {"DD-C1", "DD DAC 1m"}},
+    {ModuleKind::qsfp_dd_dac_3m, "qsfp-dd-dac-3m", {"DD-C3", "DD DAC 3m"}},
+    {ModuleKind::qsfp28_optic, "qsfp28-optic", {"Q28OP", "Q28 optic 100G"}},
+    {ModuleKind::qsfp28_dac_1m, "qsfp28-dac-1m", {"Q28C1", "Q28 DAC 1m"}},
+    {ModuleKind::qsfp28_dac_3m, "qsfp28-dac-3m", {"Q28C3", "Q28 DAC 3m"}},
+    {ModuleKind::sfp_optic, "sfp-optic", {"SFPOP", "SFP+ optic 10G"}},
     {ModuleKind::sfp_rj45, "sfp-rj45", {"RJ45 ", "SFP+ RJ45"}},
     {ModuleKind::unknown, "unknown", {"  ?  ", "module (EEPROM)"}},
 };

@@ -107,17 +107,6 @@ long wait_for(int timeout_ms, const std::function<bool()> &ready) {
     }
 }
 
-// The key attributes the library stored for a port, from its log line
-// "Port %d update the new transceiver info: vendor cable speed encoding front lanes lane."
-void read_key_attributes(const LogFile &log, PortView &view) {
-    const std::string marker = "Port " + std::to_string(view.port.number) + " update the new transceiver info: ";
-    const auto line = log.find_last(marker);
-    if (!line) return;
-    std::istringstream words(line->substr(line->find(marker) + marker.size()));
-    std::string vendor;
-    words >> vendor >> view.cable_type >> view.lane_class >> view.encoding;
-}
-
 class Simulation {
 public:
     Simulation(const Options &opt, const Console &out, LogFile &log, World &world, SdkHost &sdk)
@@ -152,7 +141,11 @@ void Simulation::bring_port_up(PortView &view) {
     const SdkHost::PreInit result = sdk_.port_pre_init(view.port);
     view.tuned = result.ok;
     view.records = result.records;
-    read_key_attributes(log_, view);
+    // What the library stored for the port (its table of key attributes).
+    const std::vector<std::string> keys = sdk_.key_attributes(view.port.number + 1);
+    view.cable_type = keys[1];
+    view.lane_class = keys[2];
+    view.encoding = keys[3];
     sdk_.port_init(view.port);
     if (result.ok && view.module != ModuleKind::empty) {
         sdk_.link_up(view.port);

@@ -69,14 +69,9 @@ std::string faceplate(const std::map<int, ModuleKind> &modules) {
 std::string port_table(const std::vector<PortView> &views) {
     const std::vector<std::string> head = {"Interface", "Cage", "Module", "Cable", "Class", "Enc",
                                            "Lanes", "TX_EQ_PRE1", "TX_EQ_POST", "TX_EQ_ATTN",
-                                           "RX_CTLE LF|HF|BW", "State"};
+                                           "RX_CTLE_LF", "RX_CTLE_HF", "State"};
     std::vector<std::vector<std::string>> rows;
     for (const PortView &v : views) {
-        std::string ctle = "-";
-        if (v.tuned) {
-            ctle = lane_values(v.records, "RX_CTLE_LF") + "|" + lane_values(v.records, "RX_CTLE_HF") +
-                   "|" + lane_values(v.records, "RX_CTLE_BW");
-        }
         rows.push_back({v.port.intf, std::to_string(v.port.cage), module_info(v.module).description,
                         v.cable_type.empty() ? "-" : v.cable_type,
                         v.lane_class.empty() ? "-" : v.lane_class,
@@ -84,7 +79,9 @@ std::string port_table(const std::vector<PortView> &views) {
                         std::to_string(v.port.lanes) + "@" + std::to_string(v.port.start_lane),
                         v.tuned ? lane_values(v.records, "TX_EQ_PRE1") : "-",
                         v.tuned ? lane_values(v.records, "TX_EQ_POST") : "-",
-                        v.tuned ? lane_values(v.records, "TX_EQ_ATTN") : "-", ctle, v.state});
+                        v.tuned ? lane_values(v.records, "TX_EQ_ATTN") : "-",
+                        v.tuned ? lane_values(v.records, "RX_CTLE_LF") : "-",
+                        v.tuned ? lane_values(v.records, "RX_CTLE_HF") : "-", v.state});
     }
     std::vector<std::size_t> width(head.size());
     for (std::size_t i = 0; i < head.size(); ++i) width[i] = head[i].size();

@@ -4,6 +4,8 @@
 #include <dlfcn.h>
 #include <pthread.h>
 
+#include <cstring>
+
 #include "ifcs_devport.h"
 
 namespace pltfm::sim {
@@ -34,6 +36,7 @@ SdkHost::SdkHost(const std::string &library_path) : path_(library_path) {
     // Data objects the library exports; used only to show the insertion monitor's view.
     port_state_ar_ = static_cast<uint32_t *>(dlsym(handle_, "port_state_ar"));
     mutex_ = static_cast<pthread_mutex_t *>(dlsym(handle_, "mutex"));
+    port_attr_list_ = static_cast<pltfm_attr_t(*)[7]>(dlsym(handle_, "port_attr_list"));
 }
 
 int SdkHost::pre_init(const char *platform) { return pre_init_(const_cast<char *>(platform)); }
@@ -106,6 +109,22 @@ uint32_t SdkHost::state_bits(int slot) {
     const uint32_t bits = port_state_ar_[slot];
     pthread_mutex_unlock(mutex_);
     return bits;
+}
+
+}  // namespace pltfm::sim
+
+namespace pltfm::sim {
+
+std::vector<std::string> SdkHost::key_attributes(int slot) {
+    std::vector<std::string> out(7);
+    if (port_attr_list_ == nullptr || mutex_ == nullptr || slot < 1 || slot > 258) return out;
+    pthread_mutex_lock(mutex_);
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        const pltfm_attr_t &a = port_attr_list_[slot][i];
+        out[i].assign(a.value, strnlen(a.value, sizeof a.value));
+    }
+    pthread_mutex_unlock(mutex_);
+    return out;
 }
 
 }  // namespace pltfm::sim

@@ -8,6 +8,7 @@
 
 #include "board.h"
 #include "ifcs_types.h"
+#include "platform_types.h"
 #include "platform_serdes.h"
 #include "sdk_records.h"
 
@@ -44,6 +45,9 @@ public:
     // State bits of a port slot (exported table read under the exported `mutex`); 0 when the
     // library does not export them.
     uint32_t state_bits(int slot);
+    // The seven key attributes the library stores for a port slot (vendor, cable type, speed,
+    // encoding, front port, lanes, lane); empty texts when not exported or not yet stored.
+    std::vector<std::string> key_attributes(int slot);
 
 private:
     template <class F>
@@ -65,6 +69,7 @@ private:
     decltype(&::pltfm_port_down) port_down_ = nullptr;
     decltype(&::pltfm_an_lt_validate) an_lt_validate_ = nullptr;
     uint32_t *port_state_ar_ = nullptr;
+    pltfm_attr_t (*port_attr_list_)[7] = nullptr;
     pthread_mutex_t *mutex_ = nullptr;
 };
 
