@@ -37,6 +37,13 @@ test-tsan: deps
 	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
 	  ctest --test-dir build-tsan --output-on-failure -j $(JOBS)
 
+# Release build of the benchmarks only, then every benchmark binary.
+bench: deps
+	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DPLTFM_BUILD_BENCH=ON \
+	  -DPLTFM_BUILD_TESTS=OFF -DPLTFM_BUILD_TOOLS=OFF $(CMAKE_FLAGS)
+	cmake --build build-bench -j $(JOBS)
+	for b in build-bench/bench/*_bench; do "$$b" || exit 1; done
+
 # The simulated switch: start-up, bring-up of every port, a module swap and a tuning rescan
 # (about a minute). The library's log is kept in build/pltfm-sim.log.
 demo: build

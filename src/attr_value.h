@@ -14,10 +14,18 @@ inline void set_attr_value(char (&dst)[PLTFM_ATTR_VALUE_LEN], const char *src) n
     dst[len] = '\0';
 }
 
+// The key as the 32-bit number a C caller stored. Reading it as the enumeration would be
+// undefined for numbers outside the enumeration's range, and callers may send any number.
+inline uint32_t raw_key(const pltfm_attr_t &attr) noexcept {
+    uint32_t v;
+    std::memcpy(&v, &attr.key, sizeof v);
+    return v;
+}
+
 // Copy of an attribute whose value is guaranteed to be terminated.
 inline pltfm_attr_t terminated_copy(const pltfm_attr_t &attr) noexcept {
     pltfm_attr_t out{};
-    out.key = attr.key;
+    std::memcpy(&out.key, &attr.key, sizeof out.key);
     set_attr_value(out.value, attr.value);
     return out;
 }

@@ -58,21 +58,30 @@ class LineReader {
         const ssize_t n = ::getline(&raw, &size_, file_);
         buf_.reset(raw);
         if (n >= 0) return true;
-        failed_ = std::ferror(file_) != 0 || errno == ENOMEM;
+        if (errno == ENOMEM) {
+            error_ = ENOMEM;
+        } else if (std::ferror(file_) != 0) {
+            error_ = errno != 0 ? errno : EIO;
+        }
         return false;
     }
     const char *line() const noexcept { return buf_.get(); }
-    bool error() const noexcept { return failed_; }
+    // 0, or the errno of the failed read.
+    int error() const noexcept { return error_; }
 
   private:
     FILE *file_;
     std::unique_ptr<char, Deleter<char, free_line>> buf_;
     std::size_t size_ = 0;
-    bool failed_ = false;
+    int error_ = 0;
 };
 
 // A read error must not pass for the end of the file: the rest would be silently lost.
-pltfm_status_t report_read_error(const char *func, const char *path) noexcept {
+pltfm_status_t report_read_error(const char *func, const char *path, int error) noexcept {
+    if (error == ENOMEM) {
+        PLTFM_LOG_AS(func, "malloc failed");
+        return PLTFM_MEMORY;
+    }
     PLTFM_LOG_AS(func, "cannot read file %s", path);
     return PLTFM_NOTFOUND;
 }
@@ -191,7 +200,7 @@ pltfm_status_t pi_csv_file_check(const char *file_path_p, int32_t *actual_column
             return rc;
         }
     }
-    if (reader.error()) return report_read_error(__func__, file_path_p);
+    if (reader.error() != 0) return report_read_error(__func__, file_path_p, reader.error());
     return PLTFM_SUCCESS;
 }
 
@@ -257,7 +266,7 @@ pltfm_status_t pi_csv_file_process(database::Tree &tree, const char *file_path_p
             return rc;
         }
     }
-    if (reader.error()) return report_read_error(__func__, file_path_p);
+    if (reader.error() != 0) return report_read_error(__func__, file_path_p, reader.error());
     return PLTFM_SUCCESS;
 }
 

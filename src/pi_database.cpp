@@ -269,9 +269,9 @@ constexpr pltfm_attr_type_t kRowKeys[kRowKeyCount] = {PLTFM_ATTR_CABLE_TYPE, PLT
 
 enum class Level : int { kCableType, kVendor, kSpeed, kEncoding, kFrontPort, kLane };
 
-int level_of(pltfm_attr_type_t key) noexcept {
+int level_of(uint32_t key) noexcept {
     for (int i = 0; i < static_cast<int>(kRowKeyCount); ++i) {
-        if (static_cast<uint32_t>(kRowKeys[i]) == static_cast<uint32_t>(key)) return i;
+        if (static_cast<uint32_t>(kRowKeys[i]) == key) return i;
     }
     return -1;
 }
@@ -324,9 +324,9 @@ pltfm_status_t pi_database_add_row(Tree &tree, const pltfm_attr_t *key_list_p, u
     }
     int index[kRowKeyCount] = {-1, -1, -1, -1, -1, -1};
     for (uint32_t i = 0; i < key_count; ++i) {
-        const int level = level_of(key_list_p[i].key);
+        const int level = level_of(raw_key(key_list_p[i]));
         if (level < 0) {
-            PLTFM_LOG("unknown key %d", static_cast<int>(key_list_p[i].key));
+            PLTFM_LOG("unknown key %d", static_cast<int>(raw_key(key_list_p[i])));
             return PLTFM_PARAM;
         }
         index[level] = static_cast<int>(i);
@@ -367,15 +367,15 @@ pltfm_status_t pi_database_get(const Tree &tree, const pltfm_attr_t *key_list_p,
     pltfm_attr_t keys[kLookupKeyCount];
     for (uint32_t i = 0; i < key_count; ++i) {
         keys[i] = terminated_copy(key_list_p[i]);
-        const uint32_t type = static_cast<uint32_t>(keys[i].key);
+        const uint32_t type = raw_key(keys[i]);
         if (type == PLTFM_ATTR_LANE) {
             start_lane = lane_number(keys[i].value);
         } else if (type == PLTFM_ATTR_NUM_LANES) {
             lane_count = lane_number(keys[i].value);
         } else {
-            const int level = level_of(keys[i].key);
+            const int level = level_of(type);
             if (level < 0 || level >= static_cast<int>(Level::kLane)) {
-                PLTFM_LOG("unknown key type %d", static_cast<int>(keys[i].key));
+                PLTFM_LOG("unknown key type %d", static_cast<int>(type));
                 return PLTFM_PARAM;
             }
             index[level] = static_cast<int>(i);

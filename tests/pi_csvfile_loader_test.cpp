@@ -354,6 +354,17 @@ TEST_F(LoaderTest, ListingThatChangedSinceTheCount) {
     }
 }
 
+TEST_F(LoaderTest, AReadErrorIsNotTakenForTheEndOfTheFile) {
+    // A directory opens for reading but every read fails (EISDIR).
+    int32_t n = 0;
+    int32_t lines = 0;
+    LogCapture log;
+    EXPECT_EQ(csv::pi_csv_file_check(dir.path().c_str(), &n, &lines), PLTFM_NOTFOUND);
+    EXPECT_EQ(csv::pi_csv_file_process(tree, dir.path().c_str(), 5), PLTFM_NOTFOUND);
+    EXPECT_TRUE(log.contains("pi_csv_file_check: cannot read file " + dir.path()));
+    EXPECT_TRUE(log.contains("pi_csv_file_process: cannot read file " + dir.path()));
+}
+
 TEST_F(LoaderTest, NoRowIsAddedBeforeEveryFileIsChecked) {
     write("good.csv", join(example()));
     Lines broken = example();

@@ -36,8 +36,8 @@ TEST_F(TreeTest, RefusedRowsLeaveTheTreeUnchanged) {
     const Case cases[] = {
         {{good.begin(), good.begin() + 5}, 1, "invalid key count 5 or value count 1"},
         {good, 0, "invalid key count 6 or value count 0"},
-        {with(2, attr(static_cast<pltfm_attr_type_t>(42), "x")), 1, "unknown key 42"},
-        {with(2, attr(static_cast<pltfm_attr_type_t>(-1), "x")), 1, "unknown key -1"},
+        {with(2, raw_attr(42, "x")), 1, "unknown key 42"},
+        {with(2, raw_attr(0xffffffffu, "x")), 1, "unknown key -1"},
         {with(2, attr(PLTFM_ATTR_NUM_LANES, "1")), 1, "unknown key 9"},
         // A repeated vendor keeps its last index; the encoding is then missing.
         {with(3, attr(PLTFM_ATTR_VENDOR, "GENERIC")), 1,
@@ -184,6 +184,7 @@ TEST_F(TreeTest, MalformedLookupsAreRefused) {
         {{good.begin(), good.begin() + 6}, 4, "invalid key count 6 or value count 4"},
         {good, 0, "invalid key count 7 or value count 0"},
         {with(0, attr(PLTFM_ATTR_TX_EQ_MAIN, "1")), 4, "unknown key type 33"},
+        {with(0, raw_attr(0xffffffffu, "1")), 4, "unknown key type -1"},
         {with(3, attr(PLTFM_ATTR_VENDOR, "GENERIC")), 4,
          "required key not provided [1, 3, 2, -1, 4, 1, 0]"},
         {with(6, attr(PLTFM_ATTR_LANE, "-1")), 4,

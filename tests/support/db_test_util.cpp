@@ -14,6 +14,12 @@ pltfm_attr_t attr(pltfm_attr_type_t key, const std::string &value) {
     return a;
 }
 
+pltfm_attr_t raw_attr(uint32_t key, const std::string &value) {
+    pltfm_attr_t a = attr(PLTFM_ATTR_AN, value);
+    std::memcpy(&a.key, &key, sizeof key);
+    return a;
+}
+
 std::vector<pltfm_attr_t> row_keys(const RowKeys &k) {
     return {attr(PLTFM_ATTR_CABLE_TYPE, k.cable), attr(PLTFM_ATTR_VENDOR, k.vendor),
             attr(PLTFM_ATTR_SPEED, k.speed),      attr(PLTFM_ATTR_ENCODING, k.encoding),

@@ -12,6 +12,8 @@
 namespace pltfm::test {
 
 pltfm_attr_t attr(pltfm_attr_type_t key, const std::string &value);
+// An attribute whose key is any 32-bit number, as a C caller may send it.
+pltfm_attr_t raw_attr(uint32_t key, const std::string &value);
 
 // The six row keys of the loader, in level order.
 struct RowKeys {
