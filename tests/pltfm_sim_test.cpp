@@ -91,3 +91,29 @@ TEST(PltfmSim, UsageErrorsExitTwo) {
         EXPECT_NE(help.out.find(opt), std::string::npos) << opt;
     }
 }
+
+TEST(PltfmSim, ExistingPlatformTreeIsIdentifiedFromEeproms) {
+    TempDir dir;
+    // A generated tree, kept, then used as a lab's tree: no transceiver records in Redis, so
+    // the library identifies every module from its EEPROM file.
+    const ToolRun gen = run_tool("pltfm-sim", {"--scenario", "bringup", "--json", "--keep", "--log",
+                                               dir / "gen.log", "--ports", "Ethernet0"});
+    ASSERT_EQ(gen.exit_code, 0) << gen.err;
+    const std::string tree = nlohmann::json::parse(gen.out)["kept_tree"];
+    ASSERT_FALSE(tree.empty());
+    const ToolRun lab = run_tool("pltfm-sim", {"--platform-root", tree, "--json", "--log", dir / "lab.log",
+                                               "--scenario", "bringup", "--ports",
+                                               "Ethernet8,Ethernet48,Ethernet72,Ethernet257"});
+    std::system(("rm -rf " + shell_quote(tree)).c_str());
+    ASSERT_EQ(lab.exit_code, 0) << lab.err;
+    const auto doc = nlohmann::json::parse(lab.out);
+    EXPECT_EQ(port(doc, "Ethernet8")["cable_type"], "DAC_3M");
+    EXPECT_EQ(port(doc, "Ethernet48")["cable_type"], "OPTICS");
+    EXPECT_EQ(port(doc, "Ethernet72")["tuned"], false);
+    EXPECT_EQ(port(doc, "Ethernet257")["cable_type"], "RJ45");
+    const std::string log = read_file(dir / "lab.log");
+    EXPECT_NE(log.find("QSFP-DD DAC cabletype 3M"), std::string::npos);
+    EXPECT_NE(log.find("SFP+ RJ45"), std::string::npos);
+    // Swap and rescan would change the lab's files: refused.
+    EXPECT_EQ(run_tool("pltfm-sim", {"--platform-root", dir.path(), "--scenario", "swap"}).exit_code, 2);
+}

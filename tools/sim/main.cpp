@@ -397,8 +397,8 @@ int run(const Options &opt) {
             if (fs::exists(world.eeprom_file(p.cage), ec)) plan.modules[p.cage] = ModuleKind::unknown;
         }
         world.seed_from_files(plan.ports);
-        out.say("  " + std::to_string(plan.ports.size()) + " ports; Redis seeded with speeds, admin "
-                "up and module presence (the library identifies modules from their EEPROM)");
+        out.say("  " + std::to_string(plan.ports.size()) + " ports; Redis seeded with speeds and admin "
+                "up, no transceiver records (the library identifies modules from their EEPROM)");
     }
 
     std::vector<Port> selected;
@@ -440,20 +440,23 @@ int run(const Options &opt) {
     if (g_interrupted) ok = false;
 
     sim.json["ok"] = ok;
+    std::string kept;
+    if (opt.keep && generated) {
+        // Move the tree out of the scratch directory, which is removed on return.
+        std::error_code ec;
+        kept = scratch.path() + "-tree";
+        fs::rename(root, kept, ec);
+        if (ec) kept.clear();
+        sim.json["kept_tree"] = kept;
+    }
     if (opt.json) {
         std::cout << sim.json.dump(2) << std::endl;
     } else {
-        out.step(ok ? "Done. Nothing is left running: the Redis server stops and the temporary tree is "
-                      "removed as pltfm-sim exits."
+        out.step(ok ? "Done. Nothing is left running: the Redis server stops as pltfm-sim exits."
                     : "Stopped: a step did not complete (see above and the log).");
-        out.say("  library log: " + log.path() + (opt.keep && generated ? "\n  platform tree kept: " + root : ""));
-    }
-    if (opt.keep && generated) {
-        // Move the tree out of the scratch directory so that it survives.
-        std::error_code ec;
-        const std::string kept = scratch.path() + "-tree";
-        fs::rename(root, kept, ec);
-        if (!opt.json) out.say("  (moved to " + kept + ")");
+        out.say("  library log: " + log.path());
+        out.say(kept.empty() ? "  the temporary platform tree is removed"
+                             : "  platform tree kept: " + kept + " (use it with --platform-root)");
     }
     return ok ? 0 : 1;
 }

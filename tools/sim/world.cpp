@@ -92,13 +92,12 @@ bool World::seed(const std::vector<Port> &ports, const std::map<int, ModuleKind>
 }
 
 bool World::seed_from_files(const std::vector<Port> &ports) {
+    // No records in the state database: a present status with empty info fields would read as
+    // a 0 m copper cable, while an absent status makes the library read each module's EEPROM.
     bool ok = true;
     for (const Port &p : ports) {
         ok &= redis_.hset(0, "PORT_TABLE:" + p.intf, "speed", std::to_string(p.speed));
         ok &= redis_.hset(4, "PORT|" + p.intf, "admin_status", "up");
-        std::error_code ec;
-        const bool present = fs::exists(eeprom_file(p.cage), ec);
-        ok &= redis_.hset(6, "TRANSCEIVER_STATUS|" + p.intf, "status", present ? "1" : "0");
     }
     return ok;
 }

@@ -28,9 +28,8 @@ public:
 
     // Seeds the three databases for the ports as the OS would at boot.
     bool seed(const std::vector<Port> &ports, const std::map<int, ModuleKind> &modules);
-    // Seeds from a tree the simulation did not write: speeds from the port list, admin up,
-    // modules present where an EEPROM file exists (no TRANSCEIVER_INFO: the library then
-    // identifies them from the EEPROM).
+    // Seeds from a tree the simulation did not write: speeds from the port list and admin up;
+    // no transceiver records, so the library identifies every module from its EEPROM.
     bool seed_from_files(const std::vector<Port> &ports);
 
     // A module pulled from / plugged into a cage: the EEPROM file and the OS's records of every
