@@ -18,6 +18,7 @@ struct Table {
     std::string rescan_trigger;
     std::string port_config_file;
     std::string sysfs_devices;
+    const Table *replaced = nullptr;  // the table this one replaced (tests only), kept alive
 };
 
 std::string read_root() {
@@ -46,10 +47,12 @@ std::unique_ptr<Table> build() {
 }
 
 std::once_flag g_once;
-std::unique_ptr<Table> g_table;
+// Never destroyed: the insertion-monitor and rescan threads use the paths until the process
+// ends, also while static destructors run at exit.
+Table *g_table = nullptr;
 
 const Table &table() {
-    std::call_once(g_once, [] { g_table = build(); });
+    std::call_once(g_once, [] { g_table = build().release(); });
     return *g_table;
 }
 
@@ -78,7 +81,10 @@ const char *sysfs_devices() { return table().sysfs_devices.c_str(); }
 
 void reload_for_test() {
     table();
-    g_table = build();
+    // The old table may still be in use by a thread: it stays reachable, never freed.
+    Table *fresh = build().release();
+    fresh->replaced = g_table;
+    g_table = fresh;
 }
 
 }  // namespace pltfm::paths
