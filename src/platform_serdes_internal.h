@@ -35,9 +35,7 @@ struct RescanState {
 // appeared since the previous poll. The rescan thread loops over this with a sleep.
 void rescan_poll(RescanState &state) noexcept;
 
-// Sleep of the rescan thread between polls (10 s) and of post-initialisation (10 s).
-// Tests may shorten them; the product never changes them.
-void set_rescan_period_for_test(std::chrono::milliseconds period) noexcept;
+// Sleep of post-initialisation (10 s); tests may shorten it, the product never changes it.
 void set_post_init_delay_for_test(std::chrono::milliseconds delay) noexcept;
 
 }  // namespace pltfm::serdes

@@ -23,9 +23,7 @@ namespace {
 constexpr auto kRescanPeriod = std::chrono::seconds(10);
 constexpr auto kPostInitDelay = std::chrono::seconds(10);
 
-// Milliseconds; only tests change them (before the thread that reads them starts).
-std::atomic<long long> g_rescan_period_ms{
-    std::chrono::duration_cast<std::chrono::milliseconds>(kRescanPeriod).count()};
+// Milliseconds; only tests shorten it.
 std::atomic<long long> g_post_init_delay_ms{
     std::chrono::duration_cast<std::chrono::milliseconds>(kPostInitDelay).count()};
 
@@ -45,10 +43,6 @@ const char *shown(const char *text) {
 }  // namespace
 
 namespace pltfm::serdes {
-
-void set_rescan_period_for_test(std::chrono::milliseconds period) noexcept {
-    g_rescan_period_ms = period.count();
-}
 
 void set_post_init_delay_for_test(std::chrono::milliseconds delay) noexcept {
     g_post_init_delay_ms = delay.count();
@@ -83,7 +77,7 @@ void *pltfm_csv_rescan(void * /*p*/) {
     pltfm::serdes::RescanState state;
     for (;;) {
         pltfm::serdes::rescan_poll(state);
-        std::this_thread::sleep_for(std::chrono::milliseconds(g_rescan_period_ms.load()));
+        std::this_thread::sleep_for(kRescanPeriod);
     }
 }
 

@@ -1,11 +1,9 @@
-// Module EEPROM access: board wiring from SerDes group to cage and bus, offsets, short reads,
-// absent modules, refused descriptors and reported write failures.
+// Module EEPROM access: board wiring from SerDes group to cage and bus, offsets and short
+// reads, absent modules, reported write failures, and descriptors outside the board.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "fake_platform.h"
 #include "hw_test_util.h"
-#include "platform_hw.h"
 #include "test_util.h"
 
 using namespace pltfm::test;
@@ -27,103 +25,89 @@ std::string bus_path(const FakePlatform &fake, int bus) {
 
 TEST(EepromAccess, EveryCageIsReachedAtTheBusTheWiringGives) {
     FakePlatform fake;
-    // Each bus gets an image whose byte at offset 300 names the bus.
-    for (int bus : kBus) {
+    for (int bus : kBus) {  // the byte at offset 300 names the bus
         std::string bytes(512, '\0');
         bytes[300] = static_cast<char>(bus);
         ASSERT_TRUE(write_bytes(bus_path(fake, bus), bytes));
     }
     fake.activate();
-    struct Case {
-        int serdes, lane;
-    };
-    std::vector<Case> cases;
-    for (int g = 0; g < 32; ++g) cases.push_back({g, 0});
-    cases.push_back({31, 4});  // not adjusted: 31 is not above 31
-    cases.push_back({32, 0});
-    cases.push_back({32, 1});
-    for (const auto &c : cases) {
-        const int index = c.serdes > 31 ? c.serdes + c.lane : c.serdes;
-        const int fpn = kFrontPanel[index];
+    std::vector<std::pair<int, int>> cases{{31, 4}, {32, 0}, {32, 1}};  // (31, 4): lane ignored below 32
+    for (int g = 0; g < 32; ++g) cases.emplace_back(g, 0);
+    for (const auto &[serdes, lane] : cases) {
+        const int fpn = kFrontPanel[serdes > 31 ? serdes + lane : serdes];
         const int bus = kBus[fpn - 1];
         LogCapture log;
         uint8_t v = 0xEE;
-        ASSERT_EQ(pltfm_eeprom_get_from_i2c(make_port("Ethernet0", c.serdes, c.lane), 2, 44, &v, 1), PLTFM_SUCCESS);
-        EXPECT_EQ(v, bus) << "serdes " << c.serdes << " lane " << c.lane;
-        const std::string line = "pltfm_eeprom_get_from_i2c: Get (Ethernet0) serdes: " + std::to_string(c.serdes) +
-                                 ", phy_port: " + std::to_string(fpn - 1) + ", (" + bus_path(fake, bus) + ") \n";
-        EXPECT_TRUE(log.contains(line)) << log.text();
+        ASSERT_EQ(pltfm_eeprom_get_from_i2c(make_port("Ethernet0", serdes, lane), 2, 44, &v, 1), PLTFM_SUCCESS);
+        EXPECT_EQ(v, bus) << "serdes " << serdes << " lane " << lane;
+        EXPECT_TRUE(log.contains("pltfm_eeprom_get_from_i2c: Get (Ethernet0) serdes: " + std::to_string(serdes) +
+                                 ", phy_port: " + std::to_string(fpn - 1) + ", (" + bus_path(fake, bus) + ") \n"))
+            << log.text();
     }
 }
 
-TEST(EepromAccess, ReadsAtPageTimes128PlusRegisterAndKeepsBufferOnShortRead) {
+TEST(EepromAccess, OffsetsShortReadsWritesAndAbsentModules) {
     FakePlatform fake;
     std::string bytes(16 * 128 + 131, '\0');
     bytes[16 * 128 + 130] = '\x5A';
-    bytes[353] = '\x21';  // page 1 register 225
     fake.cage_bytes(1, bytes).activate();
     const pltfm_port_t port = make_port("Ethernet0", 30);
-    uint8_t v = 0;
-    EXPECT_EQ(pltfm_eeprom_get_from_i2c(port, 16, 130, &v, 1), PLTFM_SUCCESS);
-    EXPECT_EQ(v, 0x5A);
-    EXPECT_EQ(pltfm_eeprom_get_from_i2c(port, 1, 225, &v, 1), PLTFM_SUCCESS);
-    EXPECT_EQ(v, 0x21);
-    // The file ends at offset 2178: the bytes beyond keep the caller's values.
-    uint8_t buf[4] = {1, 2, 3, 4};
-    EXPECT_EQ(pltfm_eeprom_get_from_i2c(port, 16, 129, buf, 4), PLTFM_SUCCESS);
-    EXPECT_EQ(buf[1], 0x5A);
-    EXPECT_EQ(buf[2], 3);
-    EXPECT_EQ(buf[3], 4);
-}
+    // The file ends at page 16 register 130: bytes beyond keep the caller's values.
+    uint8_t buf[3] = {1, 2, 3};
+    EXPECT_EQ(pltfm_eeprom_get_from_i2c(port, 16, 129, buf, 3), PLTFM_SUCCESS);
+    EXPECT_EQ(std::vector<uint8_t>(buf, buf + 3), (std::vector<uint8_t>{0x00, 0x5A, 3}));
+    // A write changes one byte in place.
+    ASSERT_EQ(pltfm_eeprom_set_to_i2c(port, 1, 225, 0x21), PLTFM_SUCCESS);
+    EXPECT_EQ(fake.eeprom(1)[353], 0x21);
+    EXPECT_EQ(fake.eeprom(1).size(), bytes.size());
 
-TEST(EepromAccess, AbsentModuleLogsAccessLineThenOpenFailure) {
-    FakePlatform fake;
-    fake.activate();
+    // Absent module: reported, and a write never creates the file.
     LogCapture log;
-    uint8_t v = 0;
-    EXPECT_EQ(pltfm_eeprom_get_from_i2c(make_port("Ethernet248", 0), 0, 0, &v, 1), PLTFM_NOTFOUND);
-    const std::string text = log.text();
-    const auto access = text.find("Get (Ethernet248) serdes: 0, phy_port: 31, (" + bus_path(fake, 39) + ") ");
-    const auto fail = text.find("Open EEPROM file fail. (" + bus_path(fake, 39) + ")");
-    ASSERT_NE(access, std::string::npos) << text;
-    ASSERT_NE(fail, std::string::npos) << text;
-    EXPECT_LT(access, fail);
+    EXPECT_EQ(pltfm_eeprom_get_from_i2c(make_port("Ethernet248", 0), 0, 0, buf, 1), PLTFM_NOTFOUND);
     EXPECT_EQ(pltfm_eeprom_set_to_i2c(make_port("Ethernet248", 0), 0, 86, 0), PLTFM_NOTFOUND);
-    // A write never creates the file.
+    EXPECT_TRUE(log.contains("Open EEPROM file fail. (" + bus_path(fake, 39) + ")")) << log.text();
     EXPECT_NE(::access(bus_path(fake, 39).c_str(), F_OK), 0);
-}
-
-TEST(EepromAccess, DescriptorsOutsideTheBoardAreRefused) {
-    FakePlatform fake;
-    fake.activate();
-    struct Case {
-        int serdes, lane;
-    } cases[] = {{-1, 0}, {33, 0}, {32, 2}, {32, -1}, {1000, 0}, {-2147483647 - 1, 0}};
-    for (const auto &c : cases) {
-        LogCapture log;
-        uint8_t v = 7;
-        EXPECT_EQ(pltfm_eeprom_get_from_i2c(make_port("Ethernet0", c.serdes, c.lane), 0, 0, &v, 1), PLTFM_INVAL);
-        EXPECT_EQ(pltfm_eeprom_set_to_i2c(make_port("Ethernet0", c.serdes, c.lane), 0, 0, 1), PLTFM_INVAL);
-        EXPECT_TRUE(log.contains("is outside this board.")) << log.text();
-        EXPECT_FALSE(log.contains("Get (")) << log.text();
-        EXPECT_EQ(v, 7);
-    }
-}
-
-TEST(EepromAccess, WriteUpdatesOneByteInPlaceAndReportsFailures) {
-    FakePlatform fake;
-    fake.cage(32, qsfp28_optic()).activate();
-    const pltfm_port_t port = make_port("Ethernet248", 0);
-    ASSERT_EQ(pltfm_eeprom_set_to_i2c(port, 0, 86, 0x05), PLTFM_SUCCESS);
-    EXPECT_EQ(fake.eeprom_byte(32, 0, 86), 0x05);
-    EXPECT_EQ(fake.eeprom(32).size(), 256u);
-    EXPECT_EQ(fake.eeprom_byte(32, 0, 0), 0x11);
 
     // A device that refuses the byte: the write is reported, not taken as done.
-    const std::string full = bus_path(fake, 39);
-    ASSERT_EQ(::unlink(full.c_str()), 0);
-    ASSERT_EQ(::symlink("/dev/full", full.c_str()), 0);
-    LogCapture log;
+    const std::string dev = fake.eeprom_path(1);
+    ASSERT_EQ(::unlink(dev.c_str()), 0);
+    ASSERT_EQ(::symlink("/dev/full", dev.c_str()), 0);
+    LogCapture full;
     EXPECT_EQ(pltfm_eeprom_set_to_i2c(port, 0, 86, 0x0F), PLTFM_DEVICE_ACCESS_ERROR);
-    EXPECT_TRUE(log.contains("pltfm_eeprom_set_to_i2c: Write EEPROM file fail. (" + full + ")")) << log.text();
+    EXPECT_TRUE(full.contains("pltfm_eeprom_set_to_i2c: Write EEPROM file fail. (" + dev + ")")) << full.text();
+}
+
+TEST(EepromAccess, DescriptorsOutsideTheBoardAreRefusedEverywhere) {
+    FakePlatform fake;
+    for (int n = 1; n <= 34; ++n) fake.cage(n, qsfp28_optic());
+    fake.activate();
+    // Who refuses: E the EEPROM access (SerDes group and, for group 32, lane), I the key
+    // attributes (slot and lane count), C the port events (both).
+    enum : unsigned { E = 1, I = 2, C = 4 };
+    const struct {
+        int serdes, lane, lanes;
+        unsigned who;
+    } cases[] = {{-1, 0, 4, E | I | C}, {33, 0, 4, E | I | C}, {1000, 0, 4, E | I | C}, {-2147483647 - 1, 0, 4, E | I | C},
+                 {32, 2, 1, E | I | C}, {32, -1, 1, E | C}, {30, -1, 4, I | C}, {30, 0, 0, I | C}, {30, 0, -4, I | C}};
+    for (const auto &c : cases) {
+        const pltfm_port_t port = make_port("Ethernet0", c.serdes, c.lane, c.lanes);
+        LogCapture log;
+        uint8_t v = 7;
+        pltfm_attr_t list[PLTFM_KEY_ATTR_COUNT];
+        key_list(list);
+        if (c.who & E) {
+            EXPECT_EQ(pltfm_eeprom_get_from_i2c(port, 0, 0, &v, 1), PLTFM_INVAL) << c.serdes;
+            EXPECT_EQ(pltfm_eeprom_set_to_i2c(port, 0, 0, 1), PLTFM_INVAL) << c.serdes;
+        }
+        if (c.who & I) {
+            EXPECT_EQ(pltfm_transceiver_info_get(port, list, 7, 1), PLTFM_INVAL) << c.serdes;
+        }
+        if (c.who & C) {
+            EXPECT_EQ(pltfm_transceiver_configure(port, PLTFM_PORT_PRE_INIT), PLTFM_INVAL) << c.serdes;
+        }
+        EXPECT_TRUE(log.contains("is outside this board.")) << log.text();
+        EXPECT_FALSE(log.contains("Get (") || log.contains("redis-cli")) << log.text();
+        EXPECT_EQ(v, 7);
+        EXPECT_EQ(values(list), "|||||||");
+    }
 }
