@@ -44,5 +44,15 @@ bench: deps
 	cmake --build build-bench -j $(JOBS)
 	for b in build-bench/bench/*_bench; do "$$b" || exit 1; done
 
+# The simulated switch: start-up, bring-up of every port, a module swap and a tuning rescan
+# (about a minute). The library's log is kept in build/pltfm-sim.log.
+demo: build
+	build/tools/pltfm-sim --log $(CURDIR)/build/pltfm-sim.log
+
+# Debian package of the library, headers, pkg-config file and tools (CPack, into build/).
+package: build
+	cd build && cpack -G DEB
+	@ls -1 build/libpltfm_*.deb
+
 clean:
 	rm -rf build build-asan build-tsan build-bench
