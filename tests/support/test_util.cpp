@@ -5,42 +5,26 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 
 namespace pltfm::test {
 
-namespace fs = std::filesystem;
 
-TempDir::TempDir() {
-    const char *base = std::getenv("TMPDIR");
-    std::string templ = std::string(base && *base ? base : "/tmp") + "/pltfm-test-XXXXXX";
-    if (::mkdtemp(templ.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
-    path_ = templ;
-}
-
-TempDir::~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
+TempDir::TempDir() : ScratchDir("pltfm-test-") {
+    if (!ok()) ADD_FAILURE() << "cannot create a temporary directory";
 }
 
 std::string TempDir::operator/(std::string_view relative) const {
-    return path_ + "/" + std::string(relative);
+    return path() + "/" + std::string(relative);
 }
 
 void make_dirs(const std::string &path) {
-    std::error_code ec;
-    fs::create_directories(path, ec);
-    if (ec) ADD_FAILURE() << "create_directories " << path << ": " << ec.message();
+    if (!create_dirs(path)) ADD_FAILURE() << "cannot create directory " << path;
 }
 
 void write_file(const std::string &path, std::string_view contents) {
-    make_dirs(fs::path(path).parent_path().string());
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(contents.data(), static_cast<std::streamsize>(contents.size()));
-    if (!out) ADD_FAILURE() << "cannot write " << path;
+    if (!write_bytes(path, contents)) ADD_FAILURE() << "cannot write " << path;
 }
 
 std::string read_file(const std::string &path) {

@@ -5,22 +5,17 @@
 #include <string>
 #include <string_view>
 
+#include "scratch_dir.h"
+
 namespace pltfm::test {
 
-// A fresh directory under $TMPDIR (or /tmp), removed with everything in it on destruction.
-class TempDir {
+// A fresh directory under $TMPDIR (or /tmp), removed with everything in it on destruction;
+// a failure to create it fails the test.
+class TempDir : public ScratchDir {
 public:
     TempDir();
-    ~TempDir();
-    TempDir(const TempDir &) = delete;
-    TempDir &operator=(const TempDir &) = delete;
-
-    const std::string &path() const { return path_; }
     // path() + "/" + relative
     std::string operator/(std::string_view relative) const;
-
-private:
-    std::string path_;
 };
 
 // Creates parent directories as needed and writes the bytes; fails the test on error.
