@@ -55,7 +55,7 @@ std::vector<std::pair<std::string, std::string>> transceiver_info(ModuleKind kin
             return {{"type", kQsfp28Type},
                     {"cable_length", "0"},
                     {"specification_compliance",
-                     "{'Extended Specification Compliance': '100GBASE-SR4 or 25GBASE-SR', "
+                     "{'Extended Ethernet Compliance Code': '100GBASE-SR4 or 25GBASE-SR', "
                      "'Fibre Channel Transmission Media': 'Multimode, 50um (OM3)'}"},
                     {"connector", "MPO 1x12"},
                     {"manufacturer", "SIMOPTIC"}};
@@ -64,7 +64,7 @@ std::vector<std::pair<std::string, std::string>> transceiver_info(ModuleKind kin
             return {{"type", kQsfp28Type},
                     {"cable_length", kind == ModuleKind::qsfp28_dac_1m ? "1" : "3"},
                     {"specification_compliance",
-                     "{'Extended Specification Compliance': '100GBASE-CR4 or 25GBASE-CR CA-L'}"},
+                     "{'Extended Ethernet Compliance Code': '100GBASE-CR4 or 25GBASE-CR CA-L'}"},
                     {"connector", "No separable connector"},
                     {"manufacturer", "SIMCABLE"}};
         case ModuleKind::sfp_optic:
