@@ -36,8 +36,9 @@ TEST(PltfmSim, BringupTunesPortsByModuleAndLeavesEmptyCagesAlone) {
         EXPECT_EQ(p["lane_class"], e.lane_class) << e.intf;
         EXPECT_EQ(p["state"], e.state) << e.intf;
         // One element per lane in every per-lane record.
-        if (p["tuned"].get<bool>())
+        if (p["tuned"].get<bool>()) {
             EXPECT_EQ(p["sdk_records"]["TX_EQ_PRE1"].size(), p["lanes"].get<std::size_t>());
+        }
     }
     const std::string log = read_file(dir / "lib.log");
     EXPECT_NE(log.find("In pltfm_port_pre_init (intf_name=Ethernet0)"), std::string::npos);
