@@ -24,22 +24,15 @@ inline std::string shell_quote(const std::string &arg) {
     return q + "'";
 }
 
-// The tool's path in the build tree: build/tools/<name>.
-inline std::string tool_path(const std::string &name) {
-    return std::string(PLTFM_BINARY_DIR) + "/tools/" + name;
-}
-
+// Runs build/tools/<name> with `args`, standard input empty.
 inline ToolRun run_tool(const std::string &name, const std::vector<std::string> &args) {
     TempDir dir;
-    std::string cmd = shell_quote(tool_path(name));
+    std::string cmd = shell_quote(std::string(PLTFM_BINARY_DIR) + "/tools/" + name);
     for (const auto &a : args) cmd += " " + shell_quote(a);
     cmd += " >" + shell_quote(dir / "out") + " 2>" + shell_quote(dir / "err") + " </dev/null";
-    ToolRun run;
     const int status = std::system(cmd.c_str());
-    run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.out = read_file(dir / "out");
-    run.err = read_file(dir / "err");
-    return run;
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_file(dir / "out"),
+            read_file(dir / "err")};
 }
 
 }  // namespace pltfm::test

@@ -29,23 +29,14 @@ inline std::ostream &operator<<(std::ostream &o, const Rec &r) {
 
 inline Rec rec_of(const ifcs_attr_t &r) {
     const auto &v = r.value;
-    auto span = [](const auto &l) { return std::vector<long long>(l.arr, l.arr + l.count); };
-    switch (r.bitmap) {
-        case kU32:
-            return {r.id, r.bitmap, {v.u32}};
-        case kData:
-            return {r.id, r.bitmap, {v.data}};
-        case kAbilityList:
-            return {r.id, r.bitmap, span(v.devport_an_bp_tech_ability_list)};
-        case kU8List:
-            return {r.id, r.bitmap, span(v.u8_list)};
-        case kI8List:
-            return {r.id, r.bitmap, span(v.i8_list)};
-        case kU32List:
-            return {r.id, r.bitmap, span(v.u32_list)};
-        default:
-            return {r.id, r.bitmap, {}};
-    }
+    auto span = [&](const auto &l) { return Rec{r.id, r.bitmap, {l.arr, l.arr + l.count}}; };
+    if (r.bitmap == kU32) return {r.id, r.bitmap, {v.u32}};
+    if (r.bitmap == kData) return {r.id, r.bitmap, {v.data}};
+    if (r.bitmap == kAbilityList) return span(v.devport_an_bp_tech_ability_list);
+    if (r.bitmap == kU8List) return span(v.u8_list);
+    if (r.bitmap == kI8List) return span(v.i8_list);
+    if (r.bitmap == kU32List) return span(v.u32_list);
+    return {r.id, r.bitmap, {}};
 }
 
 // A device-port attribute as the SDK passes it to the port entry points.
