@@ -47,11 +47,11 @@ TEST(Laser, BreakoutLaneNonOpticsAndUnreadableRegister) {
     store_attrs(3, "OPTICS", "25G/100G", "NRZ");
     ASSERT_EQ(pltfm_transceiver_configure(make_port("Ethernet2", 30, 2, 1), PLTFM_PORT_PRE_INIT), PLTFM_SUCCESS);
     EXPECT_EQ(fake.eeprom_byte(1, 0, 86), 0x0B);  // only lane 2's bit changed
-    for (auto [cable, speed] : {std::pair{"DAC_1M", "25G/100G"}, std::pair{"OPTICS", "10G/40G"}}) {
-        store_attrs(3, cable, speed, "NRZ");
+    store_attrs(3, "DAC_1M", "25G/100G", "NRZ");
+    {
         LogCapture log;
         ASSERT_EQ(pltfm_transceiver_configure_helper(3, PLTFM_PORT_DOWN), PLTFM_SUCCESS);
-        EXPECT_FALSE(log.contains("Get (")) << cable << " " << speed << ": no module access";
+        EXPECT_FALSE(log.contains("Get (")) << "a copper cable has no laser";
     }
     store_attrs(3, "OPTICS", "25G/100G", "NRZ");
     fake.empty_cage(1);
@@ -92,20 +92,13 @@ TEST(MediaLaneMask, CmisLaneAssignments) {
 
 TEST(MediaLaneMask, LibraryReportsTheCmisChangeWithoutWriting) {
     FakePlatform fake;
-    fake.cage(1, qsfp_dd_optic()).cage(2, qsfp_dd_optic()).activate();
+    fake.cage(1, qsfp_dd_optic()).activate();
     store_attrs(1, "OPTICS", "50G/400G", "PAM4");
-    {
-        LogCapture log;
-        ASSERT_EQ(pltfm_transceiver_configure(make_port("Ethernet0", 30, 0, 8), PLTFM_PORT_PRE_INIT), PLTFM_SUCCESS);
-        EXPECT_TRUE(log.contains("pltfm_transceiver_get_media_lane_mask: media_lane_mask=0xff For Port 0\n"));
-        EXPECT_TRUE(log.contains("Skip: Set TX Laser Enable From 0xFF To 0x00 For Port 0 With 8 Lanes\n")) << log.text();
-    }
-    EXPECT_EQ(fake.eeprom_byte(1, 16, 130), 0xFF);  // never written
-    store_attrs(9, "OPTICS", "50G/400G", "PAM4");
     LogCapture log;
-    ASSERT_EQ(pltfm_transceiver_configure(make_port("Ethernet8", 31, 0, 4), PLTFM_PORT_PRE_INIT), PLTFM_SUCCESS);
-    EXPECT_TRUE(log.contains("start_lane 0 is found but lane count is different mac=4 host=8 For Port 8!!\n")) << log.text();
-    EXPECT_FALSE(log.contains("Skip:"));
+    ASSERT_EQ(pltfm_transceiver_configure(make_port("Ethernet0", 30, 0, 8), PLTFM_PORT_PRE_INIT), PLTFM_SUCCESS);
+    EXPECT_TRUE(log.contains("pltfm_transceiver_get_media_lane_mask: media_lane_mask=0xff For Port 0\n"));
+    EXPECT_TRUE(log.contains("Skip: Set TX Laser Enable From 0xFF To 0x00 For Port 0 With 8 Lanes\n")) << log.text();
+    EXPECT_EQ(fake.eeprom_byte(1, 16, 130), 0xFF);  // never written
 }
 
 TEST(Laser, BreakoutPortsOfOneCageNeverLoseAnUpdate) {
@@ -126,9 +119,4 @@ TEST(Laser, BreakoutPortsOfOneCageNeverLoseAnUpdate) {
     a.join();
     b.join();
     EXPECT_EQ(fake.eeprom_byte(1, 0, 86), 0x0F);
-    std::thread c([] { pltfm_transceiver_configure_helper(1, PLTFM_PORT_PRE_INIT); });
-    std::thread d([] { pltfm_transceiver_configure_helper(3, PLTFM_PORT_PRE_INIT); });
-    c.join();
-    d.join();
-    EXPECT_EQ(fake.eeprom_byte(1, 0, 86), 0x00);
 }

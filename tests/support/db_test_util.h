@@ -13,23 +13,17 @@ namespace pltfm::test {
 
 using V = std::vector<std::string>;
 
-inline pltfm_attr_t attr(pltfm_attr_type_t key, const std::string &value) {
+// `key` may be any 32-bit number, as a C caller may send it.
+inline pltfm_attr_t attr(uint32_t key, const std::string &value) {
     pltfm_attr_t a{};
-    a.key = key;
+    std::memcpy(&a.key, &key, sizeof key);
     std::strncpy(a.value, value.c_str(), sizeof a.value - 1);
     return a;
 }
 
-// An attribute whose key is any 32-bit number, as a C caller may send it.
-inline pltfm_attr_t raw_attr(uint32_t key, const std::string &value) {
-    pltfm_attr_t a = attr(PLTFM_ATTR_AN, value);
-    std::memcpy(&a.key, &key, sizeof key);
-    return a;
-}
-
 struct Keys {
-    std::string vendor = "GENERIC", cable = "DAC_1M", speed = "25G/100G", encoding = "NRZ",
-                port = "1", num_lanes = "1", lane = "0";
+    std::string vendor = "GENERIC", cable = "DAC_1M", speed = "25G/100G", encoding = "NRZ", port = "1",
+                num_lanes = "1", lane = "0";
 };
 // The six row keys in level order.
 inline std::vector<pltfm_attr_t> row_keys(const Keys &k) {
@@ -39,28 +33,22 @@ inline std::vector<pltfm_attr_t> row_keys(const Keys &k) {
 }
 // The seven lookup keys in the order port pre-initialisation passes them.
 inline std::vector<pltfm_attr_t> port_keys(const Keys &k) {
-    return {attr(PLTFM_ATTR_VENDOR, k.vendor),   attr(PLTFM_ATTR_CABLE_TYPE, k.cable),
-            attr(PLTFM_ATTR_SPEED, k.speed),     attr(PLTFM_ATTR_ENCODING, k.encoding),
-            attr(PLTFM_ATTR_FRONT_PORT, k.port), attr(PLTFM_ATTR_NUM_LANES, k.num_lanes),
-            attr(PLTFM_ATTR_LANE, k.lane)};
+    const auto r = row_keys(k);
+    return {r[1], r[0], r[2], r[3], r[4], attr(PLTFM_ATTR_NUM_LANES, k.num_lanes), r[5]};
 }
 
 // Adds a row whose values are TX_EQ_PRE1, TX_EQ_PRE2, ... with the given texts.
 inline pltfm_status_t add_row(database::Tree &tree, const Keys &k, const V &values) {
     std::vector<pltfm_attr_t> v;
-    int key = PLTFM_ATTR_TX_EQ_PRE1;
-    for (const auto &text : values) v.push_back(attr(static_cast<pltfm_attr_type_t>(key++), text));
-    const auto keys = row_keys(k);
-    return database::pi_database_add_row(tree, keys.data(), 6, v.data(),
-                                         static_cast<uint32_t>(v.size()));
+    for (const auto &text : values) v.push_back(attr(PLTFM_ATTR_TX_EQ_PRE1 + v.size(), text));
+    return database::pi_database_add_row(tree, row_keys(k).data(), 6, v.data(), v.size());
 }
 
 struct Lookup {
     pltfm_status_t rc;
     uint32_t count;
     std::vector<pltfm_attr_t> out;  // "unwritten" beyond what the lookup wrote
-    // Texts of the outputs up to the count or the capacity, whichever is smaller.
-    V values() const {
+    V values() const {  // up to the count or the capacity, whichever is smaller
         V texts;
         for (uint32_t i = 0; i < count && i < out.size(); ++i) texts.emplace_back(out[i].value);
         return texts;
@@ -69,8 +57,7 @@ struct Lookup {
 
 // Looks up in `tree`, or through the facade (the live tree) when `tree` is null.
 inline Lookup lookup(const database::Tree *tree, const Keys &k, uint32_t capacity = 280) {
-    Lookup r{PLTFM_SUCCESS, capacity, std::vector<pltfm_attr_t>(capacity ? capacity : 1)};
-    for (auto &a : r.out) a = attr(PLTFM_ATTR_VERSION, "unwritten");
+    Lookup r{PLTFM_SUCCESS, capacity, std::vector<pltfm_attr_t>(capacity, attr(PLTFM_ATTR_VERSION, "unwritten"))};
     const auto keys = port_keys(k);
     r.rc = tree ? database::pi_database_get(*tree, keys.data(), 7, r.out.data(), &r.count)
                 : pltfm_parser_database_get(keys.data(), 7, r.out.data(), &r.count);
@@ -85,8 +72,7 @@ inline std::size_t row_count(const database::Tree &tree) {
             for (auto *s = v->lane_speed_p; s; s = s->lse_next_p)
                 for (auto *e = s->encoding_p; e; e = e->ee_next_p)
                     for (auto *p = e->front_panel_port_p; p; p = p->fppe_next_p)
-                        for (auto *l = p->lane_p; l; l = l->le_next_p)
-                            rows += l->serdes_attr_p != nullptr;
+                        for (auto *l = p->lane_p; l; l = l->le_next_p) rows += l->serdes_attr_p != nullptr;
     return rows;
 }
 
