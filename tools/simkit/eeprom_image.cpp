@@ -102,8 +102,9 @@ EepromImage qsfp_dd_optic_breakout(int ports) {
     return img;
 }
 
-EepromImage qsfp_dd_dac(double metres) {
-    EepromImage img = cmis_base(cmis_media::kPassiveCopper);
+// A QSFP-DD cable assembly (no separable connector) of one 8-lane application.
+static EepromImage qsfp_dd_cable(uint8_t media_type, double metres) {
+    EepromImage img = cmis_base(media_type);
     img.set(0, layout::kCmisConnector, sff8024::kConnNoSeparable);
     img.cmis_length_byte(cmis_length_code(metres));
     img.cmis_app(1, 0x11, 0x01, 8, 8);
@@ -111,14 +112,9 @@ EepromImage qsfp_dd_dac(double metres) {
     return img;
 }
 
-EepromImage qsfp_dd_active(double metres) {
-    EepromImage img = cmis_base(cmis_media::kActiveCable);
-    img.set(0, layout::kCmisConnector, sff8024::kConnNoSeparable);
-    img.cmis_length_byte(cmis_length_code(metres));
-    img.cmis_app(1, 0x11, 0x01, 8, 8);
-    img.cmis_data_path(1, 0, 8);
-    return img;
-}
+EepromImage qsfp_dd_dac(double metres) { return qsfp_dd_cable(cmis_media::kPassiveCopper, metres); }
+
+EepromImage qsfp_dd_active(double metres) { return qsfp_dd_cable(cmis_media::kActiveCable, metres); }
 
 static EepromImage sff8636(uint8_t id, uint8_t tech, uint8_t connector, int metres) {
     EepromImage img(256);

@@ -24,7 +24,8 @@ inline constexpr uint8_t kConnRj45 = 0x22;
 inline constexpr uint8_t kConnNoSeparable = 0x23;
 }  // namespace sff8024
 
-// Register addresses the builder fills (page, register).
+// Register addresses the builder fills (page, register). Written out here rather than taken
+// from the library's decoder, so that a wrong address there fails the tests built on these.
 namespace layout {
 inline constexpr uint8_t kSfpConnector = 2;        // SFF-8472 A0h byte 2
 inline constexpr uint8_t kSfpCopperLength = 18;    // SFF-8472 byte 18, metres
