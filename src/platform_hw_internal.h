@@ -95,8 +95,20 @@ IntfName intf_name_of(const pltfm_port_t &port) noexcept;
 inline constexpr const char *kInvalidPortMessage =
     "Invalid port %s: serdes %d, start lane %d, lanes %d is outside this board.";
 
-// The administrative toggle of slot i on an interface name copied by the caller.
-void oir_action_named(int32_t i, const char *intf_name);
+// The administrative action of slot i on an interface name copied by the caller: ADMIN_DOWN
+// sets a port whose "admin_status" reads "up" down, ADMIN_UP sets one that reads "down" up.
+// True when the new status was written.
+bool oir_action_named(int32_t i, const char *intf_name, pltfm_act_t action);
+
+// Per slot: the library took the port down for a module exchange and owes it an "up" at the
+// port's next port-down. Guarded by `mutex`; set only after the "down" was written, cleared by
+// that port-down or by the port's pre-initialisation.
+extern bool admin_down_by_library[PLTFM_PORT_SLOT_TABLE_SIZE];
+
+// State bits of a port the SDK has taken down and not pre-initialised since.
+inline constexpr bool port_is_down(uint32_t bits) {
+    return (bits & (1u << PLTFM_PORT_DOWN)) != 0 && (bits & (1u << PLTFM_PORT_PRE_INIT)) == 0;
+}
 
 // One pass of the insertion monitor over slots 1 to 258 (the thread runs it once a second).
 void oir_monitor_pass();
@@ -122,6 +134,6 @@ inline constexpr std::array<LaneSpeedClass, 3> kLaneSpeedClasses = {{
 pltfm_status_t pltfm_transceiver_configure_helper(uint32_t phy_port, pltfm_port_state_t state);
 // Media lane mask of a CMIS module's port; 0 when anything fails.
 uint8_t pltfm_transceiver_get_media_lane_mask(uint32_t phy_port);
-// Administrative toggle of slot i: "admin_status" up becomes down, down becomes up.
-// Reads port_ar[i]: the caller holds `mutex`.
+// Administrative action of slot i (see oir_action_named). Reads port_ar[i]: the caller holds
+// `mutex`.
 void pltfm_transceiver_hw_oir_action(int32_t i, pltfm_act_t action);

@@ -192,8 +192,12 @@ pltfm_status_t pltfm_transceiver_configure(pltfm_port_t port, pltfm_port_state_t
             (void)pltfm_transceiver_configure_helper(slot, PLTFM_PORT_DOWN);
             pthread_mutex_lock(&mutex);
             port_state_ar[slot] &= ~(bit(PLTFM_PORT_PRE_INIT) | bit(PLTFM_PORT_INIT));
-        } else if (port_state_ar[slot] & bit(PLTFM_PORT_INSERTED)) {
-            // Module exchanged: bring the port back up so the OS re-creates it.
+        }
+        // Only a port the library took down for a module exchange is brought back up, so the
+        // OS re-creates it with the new module; any other port-down leaves the operator's
+        // administrative status alone.
+        if (admin_down_by_library[slot]) {
+            admin_down_by_library[slot] = false;
             pltfm_transceiver_hw_oir_action(static_cast<int32_t>(slot), PLTFM_ACT_ADMIN_UP);
         }
     } else {
@@ -213,6 +217,8 @@ pltfm_status_t pltfm_transceiver_configure(pltfm_port_t port, pltfm_port_state_t
         std::memcpy(port_ar[slot].intf_name, name.text, sizeof name.text);
         switch (state) {
             case PLTFM_PORT_PRE_INIT:
+                // The port is being created: an exchange cycle still open has nothing to undo.
+                admin_down_by_library[slot] = false;
                 pthread_mutex_unlock(&mutex);
                 (void)pltfm_transceiver_configure_helper(slot, PLTFM_PORT_PRE_INIT);
                 pthread_mutex_lock(&mutex);

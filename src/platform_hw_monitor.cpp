@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <pthread.h>
 
+#include "background_threads.h"
 #include "intf_name.h"
 #include "log.h"
 #include "platform_hw_internal.h"
@@ -36,11 +36,24 @@ void key_text(char (&out)[1024], const pltfm_attr_t *list) {
     std::snprintf(out, sizeof out, "%s %s %s %s", list[0].value, list[1].value, list[2].value, list[3].value);
 }
 
-pthread_once_t g_i2c_init_once = PTHREAD_ONCE_INIT;
+// The per-slot tables are reset once per process. A later start-up (the SDK starting again
+// in the same process) keeps what the ports have stored, so ports with a module keep their
+// answers, and never re-initialises an i2c mutex the running thread may hold.
+pthread_once_t g_tables_once = PTHREAD_ONCE_INIT;
 
-void init_i2c_mutexes() {
-    for (int slot = 1; slot <= PLTFM_PORT_SLOT_MAX; ++slot) pthread_mutex_init(&i2c_mutex[slot], nullptr);
+void reset_tables() {
+    pthread_mutex_lock(&mutex);
+    std::memset(port_attr_list, 0, sizeof port_attr_list);
+    pthread_mutex_unlock(&mutex);
+    for (int32_t slot = 1; slot <= PLTFM_PORT_SLOT_MAX; ++slot) {
+        (void)pltfm_port_default_speed_get_from_config_file(slot);
+        pthread_mutex_lock(&mutex);
+        set_key_order(port_attr_list[slot]);
+        pthread_mutex_unlock(&mutex);
+        pthread_mutex_init(&i2c_mutex[slot], nullptr);
+    }
 }
+
 pthread_mutex_t g_thread_guard = PTHREAD_MUTEX_INITIALIZER;
 bool g_thread_started = false;  // guarded by g_thread_guard
 
@@ -80,12 +93,30 @@ void visit_slot(uint32_t slot, char (&stored_text)[1024], char (&fresh_text)[102
     pthread_mutex_lock(&mutex);
     key_text(stored_text, port_attr_list[slot]);
     key_text(fresh_text, fresh);
+    const bool port_down = pltfm::hw::port_is_down(port_state_ar[slot]);
     if (std::strcmp(stored_text, fresh_text) != 0) {
         PLTFM_LOG_AS(kFunc, "Port %d from %s to %s.", p, stored_text, fresh_text);
         std::memcpy(port_attr_list[slot], fresh, sizeof fresh);
-        port_state_ar[slot] = (port_state_ar[slot] & ~(kPreInitBit | kInitBit)) | kInsertedBit;
+        port_state_ar[slot] |= kInsertedBit;
+        if (port_down) {
+            // Nothing to re-create: the port's next pre-initialisation takes the stored module.
+            pthread_mutex_unlock(&mutex);
+            PLTFM_LOG_AS(kFunc, "Port %d is down: the new transceiver is used when it is created again.", p);
+            (void)pltfm_transceiver_configure_helper(slot, PLTFM_PORT_DOWN);
+            return;
+        }
+        // `mutex` stays held from the "down" write to the mark, so the port-down the OS answers
+        // with always finds the mark and brings the port back up.
+        if (pltfm::hw::oir_action_named(static_cast<int32_t>(slot), name.c_str(), PLTFM_ACT_ADMIN_DOWN)) {
+            port_state_ar[slot] &= ~(kPreInitBit | kInitBit);
+            pltfm::hw::admin_down_by_library[slot] = true;
+            pthread_mutex_unlock(&mutex);
+            return;
+        }
+        // Not taken down (the operator shut it, its status is unknown, or the write failed):
+        // the port stays as it is, and an up port's new module gets its lasers on.
         pthread_mutex_unlock(&mutex);
-        pltfm::hw::oir_action_named(static_cast<int32_t>(slot), name.c_str());
+        (void)pltfm_transceiver_configure_helper(slot, PLTFM_PORT_PRE_INIT);
         return;
     }
     if (port_state_ar[slot] & kInsertedBit) {
@@ -94,9 +125,10 @@ void visit_slot(uint32_t slot, char (&stored_text)[1024], char (&fresh_text)[102
     }
     PLTFM_LOG_AS(kFunc, "Port %d insert the same transceiver %s.", p, fresh_text);
     std::memcpy(port_attr_list[slot], fresh, sizeof fresh);
-    port_state_ar[slot] |= kPreInitBit | kInitBit | kInsertedBit;
+    // A port that is down keeps its lasers off until its next pre-initialisation.
+    port_state_ar[slot] |= port_down ? kInsertedBit : (kPreInitBit | kInitBit | kInsertedBit);
     pthread_mutex_unlock(&mutex);
-    (void)pltfm_transceiver_configure_helper(slot, PLTFM_PORT_PRE_INIT);
+    (void)pltfm_transceiver_configure_helper(slot, port_down ? PLTFM_PORT_DOWN : PLTFM_PORT_PRE_INIT);
 }
 
 }  // namespace
@@ -122,23 +154,11 @@ void *pltfm_transceiver_hw_oir_monitor(void *p) {
 }
 
 pltfm_status_t pltfm_transceiver_monitor(void) {
-    // The tables are reset under `mutex`: a second start-up must not race a running thread.
-    pthread_mutex_lock(&mutex);
-    std::memset(port_attr_list, 0, sizeof port_attr_list);
-    pthread_mutex_unlock(&mutex);
-    for (int32_t slot = 1; slot <= PLTFM_PORT_SLOT_MAX; ++slot) {
-        (void)pltfm_port_default_speed_get_from_config_file(slot);
-        pthread_mutex_lock(&mutex);
-        set_key_order(port_attr_list[slot]);
-        pthread_mutex_unlock(&mutex);
-    }
-    // The per-slot EEPROM mutexes are initialised once: re-initialising a mutex that the
-    // running thread may hold is undefined.
-    pthread_once(&g_i2c_init_once, init_i2c_mutexes);
+    pthread_once(&g_tables_once, reset_tables);
 
     pthread_mutex_lock(&g_thread_guard);
     pltfm_status_t rc = PLTFM_SUCCESS;
-    if (!g_thread_started) {
+    if (!g_thread_started && pltfm::threads::autostart()) {
         pthread_t thread;
         const int err = pthread_create(&thread, nullptr, pltfm_transceiver_hw_oir_monitor, nullptr);
         if (err != 0) {

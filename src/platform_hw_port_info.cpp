@@ -1,9 +1,11 @@
 // The seven key attributes of a port (vendor, cable type, lane-speed class, encoding, front
 // port, lane count, start lane), the per-slot store of the last answer, and the default port
 // speeds from the SKU's port configuration file.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 #include "intf_name.h"
 #include "log.h"
@@ -14,6 +16,24 @@ namespace {
 
 void copy_value(char (&dst)[PLTFM_ATTR_VALUE_LEN], const char *src) {
     std::snprintf(dst, sizeof dst, "%s", src);
+}
+
+void copy_number(char (&dst)[PLTFM_ATTR_VALUE_LEN], long value) {
+    std::snprintf(dst, sizeof dst, "%ld", value);
+}
+
+// A speed as the application database holds it: decimal digits only, blanks around them
+// allowed. Anything else (an empty field, a field being rewritten) is no speed at all.
+std::optional<long> parse_speed(const char *text) {
+    errno = 0;
+    char *end = nullptr;
+    const char *p = text;
+    while (*p == ' ' || *p == '\t') ++p;
+    if (*p < '0' || *p > '9') return std::nullopt;
+    const long v = std::strtol(p, &end, 10);
+    while (*end == ' ' || *end == '\t' || *end == '\r') ++end;
+    if (*end != '\0' || errno == ERANGE) return std::nullopt;
+    return v;
 }
 
 }  // namespace
@@ -58,8 +78,16 @@ pltfm_status_t pltfm_transceiver_info_get(pltfm_port_t port, pltfm_attr_t *attr_
     char speed_str[32] = {};
     long speed = 0;
     std::snprintf(cmd, sizeof cmd, "redis-cli -n 0 hget \"PORT_TABLE:%s\" \"speed\"", name.c_str());
-    if (pltfm_redis_read(cmd, speed_str, 31) == PLTFM_SUCCESS) speed = std::strtol(speed_str, nullptr, 10);
-    else speed = port_default_speed_ar[phy_port];
+    if (pltfm_redis_read(cmd, speed_str, 31) != PLTFM_SUCCESS) {
+        speed = port_default_speed_ar[phy_port];
+    } else if (const auto parsed = parse_speed(speed_str)) {
+        speed = *parsed;
+    } else {
+        // The OS has not (or not yet) written a usable speed: the configured one stands.
+        speed = port_default_speed_ar[phy_port];
+        PLTFM_LOG("Invalid speed \"%s\" of %s in the application database; using the default %ld", speed_str,
+                  name.c_str(), speed);
+    }
 
     const long port_lane_speed = speed / port.fp_num_lanes;
     const LaneSpeedClass *cls = nullptr;
@@ -72,12 +100,14 @@ pltfm_status_t pltfm_transceiver_info_get(pltfm_port_t port, pltfm_attr_t *attr_
 
     pthread_mutex_lock(&mutex);
     if (port_state_ar[phy_port] & (1u << PLTFM_PORT_INSERTED)) {
-        // A recorded insertion: serve the stored answer with the current speed class.
+        // A recorded insertion: serve the stored module with the port as it is now, its speed
+        // class and its lanes (a port re-split into breakout ports keeps its slot).
         pltfm_attr_t *stored = port_attr_list[phy_port];
-        if (std::strcmp(stored[2].value, cls->speed) != 0 || std::strcmp(stored[3].value, cls->encoding) != 0) {
-            copy_value(stored[2].value, cls->speed);
-            copy_value(stored[3].value, cls->encoding);
-        }
+        copy_value(stored[2].value, cls->speed);
+        copy_value(stored[3].value, cls->encoding);
+        copy_number(stored[4].value, front_port_key(port.fp_port_id));
+        copy_number(stored[5].value, port.fp_num_lanes);
+        copy_number(stored[6].value, port.fp_start_lane);
         if (copy_count > 0) std::memcpy(attr_list_p, stored, sizeof(pltfm_attr_t) * static_cast<std::size_t>(copy_count));
         pthread_mutex_unlock(&mutex);
         return PLTFM_SUCCESS;

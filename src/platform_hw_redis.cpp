@@ -1,5 +1,5 @@
 // Access to the OS's Redis databases through `redis-cli` run in a read pipe, and the port's
-// administrative toggle built on it.
+// administrative actions built on it.
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -80,39 +80,40 @@ pltfm_status_t pltfm_redis_write(uint32_t table, const char *key, const char *at
 
 namespace pltfm::hw {
 
-// The toggle's work on an interface name the caller copied under `mutex`.
-void oir_action_named(int32_t i, const char *intf_name) {
+// The administrative action on an interface name the caller copied under `mutex`. Each action
+// only moves the port out of the opposite state: a port the operator shut is never set down
+// again nor brought up by a "down", and a missing or unknown status is left alone.
+bool oir_action_named(int32_t i, const char *intf_name, pltfm_act_t action) {
     static constexpr const char *kFunc = "pltfm_transceiver_hw_oir_action";
     if (!pltfm::is_safe_intf_name(intf_name)) {
         PLTFM_LOG_AS(kFunc, "%s", pltfm::kInvalidIntfNameMessage.data());
-        return;
+        return false;
     }
+    if (action != PLTFM_ACT_ADMIN_DOWN && action != PLTFM_ACT_ADMIN_UP) return false;
     char cmd[128] = {};
     char reply[10] = {};
     std::snprintf(cmd, sizeof cmd, "redis-cli -n 4 hget \"PORT|%s\" \"admin_status\"", intf_name);
-    if (pltfm_redis_read(cmd, reply, 9) != PLTFM_SUCCESS) return;
+    if (pltfm_redis_read(cmd, reply, 9) != PLTFM_SUCCESS) return false;
 
+    const bool down = action == PLTFM_ACT_ADMIN_DOWN;
+    if (reply[0] != (down ? 'u' : 'd')) return false;
     char key[64] = {};
     std::snprintf(key, sizeof key, "\"PORT|%s\"", intf_name);
-    // The direction follows the status read back: up goes down, down goes up.
-    if (reply[0] == 'u') {
-        if (pltfm_redis_write(4, key, "\"admin_status\"", "\"down\"") != PLTFM_SUCCESS)
-            PLTFM_LOG_AS(kFunc, "Port %d admin down failed", i - 1);
-    } else if (reply[0] == 'd') {
-        if (pltfm_redis_write(4, key, "\"admin_status\"", "\"up\"") != PLTFM_SUCCESS)
-            PLTFM_LOG_AS(kFunc, "Port %d admin up failed", i - 1);
+    if (pltfm_redis_write(4, key, "\"admin_status\"", down ? "\"down\"" : "\"up\"") != PLTFM_SUCCESS) {
+        PLTFM_LOG_AS(kFunc, down ? "Port %d admin down failed" : "Port %d admin up failed", i - 1);
+        return false;
     }
+    return true;
 }
 
 }  // namespace pltfm::hw
 
 void pltfm_transceiver_hw_oir_action(int32_t i, pltfm_act_t action) {
-    (void)action;  // the direction is decided by the status read back
     if (i < 1 || i > PLTFM_PORT_SLOT_MAX) return;
     const pltfm::hw::IntfName name = pltfm::hw::intf_name_of(port_ar[i]);
     if (!name.safe()) {
         PLTFM_LOG("%s", pltfm::kInvalidIntfNameMessage.data());
         return;
     }
-    pltfm::hw::oir_action_named(i, name.c_str());
+    (void)pltfm::hw::oir_action_named(i, name.c_str(), action);
 }

@@ -48,6 +48,12 @@ pltfm_status_t pltfm_transceiver_info_get_from_redis(pltfm_port_t port, char *ca
     char compliance[1024] = {};
     char connector[64] = {};
     if (!read_info_field(intf, "type", type, sizeof type)) return PLTFM_NOTFOUND;
+    // A record without its module type is one the OS has not filled yet: its other fields
+    // cannot be trusted, so the module's EEPROM decides instead.
+    if (type[0] == '\0') {
+        PLTFM_LOG("No module type for %s in the state database", intf);
+        return PLTFM_NOTFOUND;
+    }
     if (!read_info_field(intf, "cable_length", length_text, sizeof length_text)) return PLTFM_NOTFOUND;
     const int length = std::atoi(length_text);
     if (!read_info_field(intf, "specification_compliance", compliance, sizeof compliance)) return PLTFM_NOTFOUND;

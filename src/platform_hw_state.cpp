@@ -4,9 +4,10 @@
 #include "intf_name.h"
 #include "platform_hw_internal.h"
 
-// Access rules: `mutex` guards port_ar, port_state_ar and port_attr_list; port_ar is written
-// only by pltfm_transceiver_configure. i2c_mutex[cage_lock_slot(s)] is held by the laser
-// routine across its register read-modify-write. The two are never held together.
+// Access rules: `mutex` guards port_ar, port_state_ar, port_attr_list and
+// admin_down_by_library; port_ar is written only by pltfm_transceiver_configure.
+// i2c_mutex[cage_lock_slot(s)] is held by the laser routine across its register
+// read-modify-write. The two are never held together.
 pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
 // All-zero is the default-initialised mutex on this platform; the monitor start-up
 // initialises slots 1 to 258 again with default attributes before the thread starts.
@@ -18,6 +19,8 @@ pltfm_attr_t port_attr_list[PLTFM_PORT_SLOT_TABLE_SIZE][PLTFM_KEY_ATTR_COUNT];
 int32_t port_default_speed_ar[PLTFM_PORT_SLOT_TABLE_SIZE];
 
 namespace pltfm::hw {
+
+bool admin_down_by_library[PLTFM_PORT_SLOT_TABLE_SIZE];
 
 IntfName intf_name_of(const pltfm_port_t &port) noexcept {
     IntfName n{};

@@ -23,6 +23,11 @@ bool intf_db_cache(const char *intf_name, ifcs_attr_t *list, uint32_t count) noe
 // makes the entry free. False when no entry carries the name.
 bool intf_db_release(const char *intf_name) noexcept;
 
+// Number of records pltfm_serdes_parameters_translate makes of these rows for the port given
+// room enough: one per scalar or per-lane key row of the first lane.
+uint32_t translated_record_count(const pltfm_port_t &port, const pltfm_attr_t *serdes_attr_list,
+                                 int serdes_attr_count) noexcept;
+
 // Zero-fills every entry; lists cached earlier are not released (the SDK may hold them).
 void intf_db_clear() noexcept;
 

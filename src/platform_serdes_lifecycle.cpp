@@ -6,9 +6,11 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <string_view>
 #include <thread>
 
+#include "background_threads.h"
 #include "build_config.h"
 #include "database_reload.h"
 #include "log.h"
@@ -31,6 +33,13 @@ struct FileCloser {
     void operator()(FILE *f) const { std::fclose(f); }
 };
 using FilePtr = std::unique_ptr<FILE, FileCloser>;
+
+// What only the first start-up of the process does, guarded by g_start_guard: intf_db is
+// zero-filled once (a later start-up keeps the lists it holds, so the ports' port-downs still
+// release them), and the rescan thread is started once (a failed start is tried again).
+std::mutex g_start_guard;
+bool g_intf_db_cleared = false;
+bool g_rescan_thread_started = false;
 
 bool platform_accepted(const char *platform) {
     return platform != nullptr && std::string_view(platform) == PLTFM_PLATFORM_NAME;
@@ -97,15 +106,22 @@ int pltfm_pre_init(char *platform) {
     }
     PLTFM_LOG("pltfm_transceiver_monitor Success");
 
-    rc = pltfm_parser_database_init(pltfm::paths::tuning_dir());
+    // Loaded aside and swapped in, as a rescan does: a later start-up in the same process
+    // reloads the tuning files instead of failing on the database it already has, and a
+    // broken directory then leaves the tuning in use.
+    rc = pltfm::database::reload(pltfm::paths::tuning_dir());
     if (rc != PLTFM_SUCCESS) {
         PLTFM_LOG("pltfm_parser_database_init failed rc=%d", rc);
         return PLTFM_UNINIT;
     }
     PLTFM_LOG("pltfm_parser_database_init Success");
 
-    pltfm::serdes::intf_db_clear();
-
+    std::lock_guard guard(g_start_guard);
+    if (!g_intf_db_cleared) {
+        pltfm::serdes::intf_db_clear();
+        g_intf_db_cleared = true;
+    }
+    if (g_rescan_thread_started || !pltfm::threads::autostart()) return PLTFM_SUCCESS;
     // The thread runs until the process ends; nobody joins it.
     pthread_t thread;
     const int err = pthread_create(&thread, nullptr, pltfm_csv_rescan, nullptr);
@@ -114,6 +130,7 @@ int pltfm_pre_init(char *platform) {
         return PLTFM_DRIVER_ERROR;
     }
     pthread_detach(thread);
+    g_rescan_thread_started = true;
     return PLTFM_SUCCESS;
 }
 

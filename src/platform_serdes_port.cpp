@@ -1,6 +1,7 @@
 // Port entry points the chip SDK calls: pre-initialisation, which returns the SerDes tuning
 // records of a new port, and the state events (init, link up, link down, down) that the
 // transceiver layer turns into laser settings; plus the empty AN/LT validation hook.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -187,9 +188,13 @@ ifcs_attr_t *pltfm_port_pre_init(char *intf_name, ifcs_attr_t *attr_list_p, uint
     }
     PLTFM_LOG("pltfm_parser_database_get Success");
 
-    // Room for one record per key of the first lane when every lane carries the same keys.
+    // The usual size has room for one record per key of the first lane when every lane
+    // carries the same keys; it grows where it would not hold every record the rows give
+    // (fewer lanes in the tuning file than the port has).
     const uint32_t lanes = static_cast<uint32_t>(a.num_lanes);
-    uint32_t ifcs_attr_count = lanes + params_attr_count / lanes;
+    const uint32_t needed = pltfm::serdes::translated_record_count(port, params_attr,
+                                                                   static_cast<int>(params_attr_count));
+    uint32_t ifcs_attr_count = std::max(lanes + params_attr_count / lanes, needed);
     auto *ifcs_attr_list =
         static_cast<ifcs_attr_t *>(pltfm::mem::alloc_zeroed(ifcs_attr_count, sizeof(ifcs_attr_t)));
     if (ifcs_attr_list == nullptr) {

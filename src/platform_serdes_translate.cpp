@@ -1,6 +1,7 @@
 // Translation of a port's tuning rows (key/text pairs from the tuning database) into the chip
 // SDK's device-port records, and the per-interface cache intf_db of the record lists handed
 // to the SDK until port-down.
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -48,53 +49,55 @@ constexpr uint64_t flag_of(Member m) {
 // Keys that give one record for the port, taken from the first lane's rows only.
 struct ScalarKey {
     pltfm_attr_type_t key;
+    const char *name;  // as the tuning files name it, for messages
     ifcs_devport_attr_id_e id;
     Member member;
     Conv conv;
 };
 
 constexpr ScalarKey kScalarKeys[] = {
-    {PLTFM_ATTR_AN, IFCS_DEVPORT_ATTR_AUTO_NEG, Member::u32, Conv::number},
-    {PLTFM_ATTR_AN_ABILITY, IFCS_DEVPORT_ATTR_AUTO_NEG_LD_BP_TECH_ABILITY, Member::an_ability_list,
+    {PLTFM_ATTR_AN, "AN", IFCS_DEVPORT_ATTR_AUTO_NEG, Member::u32, Conv::number},
+    {PLTFM_ATTR_AN_ABILITY, "AN_ABILITY", IFCS_DEVPORT_ATTR_AUTO_NEG_LD_BP_TECH_ABILITY, Member::an_ability_list,
      Conv::number},
-    {PLTFM_ATTR_LINK_TRAINING, IFCS_DEVPORT_ATTR_LINK_TRAINING, Member::u32, Conv::number},
-    {PLTFM_ATTR_RX_EQ_COARSE_TUNE_EFFORT_25G, IFCS_DEVPORT_ATTR_RX_EQ_COARSE_TUNE_EFFORT_25G,
+    {PLTFM_ATTR_LINK_TRAINING, "LINK_TRAINING", IFCS_DEVPORT_ATTR_LINK_TRAINING, Member::u32, Conv::number},
+    {PLTFM_ATTR_RX_EQ_COARSE_TUNE_EFFORT_25G, "RX_EQ_COARSE_TUNE_EFFORT_25G", IFCS_DEVPORT_ATTR_RX_EQ_COARSE_TUNE_EFFORT_25G,
      Member::u32, Conv::effort},
-    {PLTFM_ATTR_RX_EQ_COARSE_TUNE_EFFORT_50G, IFCS_DEVPORT_ATTR_RX_EQ_COARSE_TUNE_EFFORT_50G,
+    {PLTFM_ATTR_RX_EQ_COARSE_TUNE_EFFORT_50G, "RX_EQ_COARSE_TUNE_EFFORT_50G", IFCS_DEVPORT_ATTR_RX_EQ_COARSE_TUNE_EFFORT_50G,
      Member::u32, Conv::effort},
-    {PLTFM_ATTR_RX_EQ_FINE_TUNE_EFFORT_25G, IFCS_DEVPORT_ATTR_RX_EQ_FINE_TUNE_EFFORT_25G,
+    {PLTFM_ATTR_RX_EQ_FINE_TUNE_EFFORT_25G, "RX_EQ_FINE_TUNE_EFFORT_25G", IFCS_DEVPORT_ATTR_RX_EQ_FINE_TUNE_EFFORT_25G,
      Member::u32, Conv::effort},
-    {PLTFM_ATTR_RX_EQ_FINE_TUNE_EFFORT_50G, IFCS_DEVPORT_ATTR_RX_EQ_FINE_TUNE_EFFORT_50G,
+    {PLTFM_ATTR_RX_EQ_FINE_TUNE_EFFORT_50G, "RX_EQ_FINE_TUNE_EFFORT_50G", IFCS_DEVPORT_ATTR_RX_EQ_FINE_TUNE_EFFORT_50G,
      Member::u32, Conv::effort},
-    {PLTFM_ATTR_SD_RESET_25G, IFCS_DEVPORT_ATTR_SD_RESET_25G, Member::data, Conv::boolean},
+    {PLTFM_ATTR_SD_RESET_25G, "SD_RESET_25G", IFCS_DEVPORT_ATTR_SD_RESET_25G, Member::data, Conv::boolean},
     // Both threshold keys feed the SDK's one 25G threshold.
-    {PLTFM_ATTR_SD_RESET_THRESHOLD, IFCS_DEVPORT_ATTR_SD_RESET_THRESHOLD_25G, Member::u32,
+    {PLTFM_ATTR_SD_RESET_THRESHOLD, "SD_RESET_THRESHOLD", IFCS_DEVPORT_ATTR_SD_RESET_THRESHOLD_25G, Member::u32,
      Conv::number},
-    {PLTFM_ATTR_SD_RESET_THRESHOLD_25G, IFCS_DEVPORT_ATTR_SD_RESET_THRESHOLD_25G, Member::u32,
+    {PLTFM_ATTR_SD_RESET_THRESHOLD_25G, "SD_RESET_THRESHOLD_25G", IFCS_DEVPORT_ATTR_SD_RESET_THRESHOLD_25G, Member::u32,
      Conv::number},
 };
 
 // Keys that give one list record per port with one element per lane.
 struct LaneKey {
     pltfm_attr_type_t key;
+    const char *name;
     ifcs_devport_attr_id_e id;
     Member member;
 };
 
 constexpr LaneKey kLaneKeys[] = {
-    {PLTFM_ATTR_RX_AGC_TARGET, IFCS_DEVPORT_ATTR_RX_AGC_TARGET, Member::u32_list},
-    {PLTFM_ATTR_RX_CTLE_BW, IFCS_DEVPORT_ATTR_RX_CTLE_BW, Member::u8_list},
-    {PLTFM_ATTR_RX_CTLE_HF, IFCS_DEVPORT_ATTR_RX_CTLE_HF, Member::u8_list},
-    {PLTFM_ATTR_RX_CTLE_LF, IFCS_DEVPORT_ATTR_RX_CTLE_LF, Member::u8_list},
-    {PLTFM_ATTR_RX_EYE_DISQUALIFY_THRESHOLD_25G, IFCS_DEVPORT_ATTR_RX_EYE_DISQUALIFY_THRESHOLD_25G,
+    {PLTFM_ATTR_RX_AGC_TARGET, "RX_AGC_TARGET", IFCS_DEVPORT_ATTR_RX_AGC_TARGET, Member::u32_list},
+    {PLTFM_ATTR_RX_CTLE_BW, "RX_CTLE_BW", IFCS_DEVPORT_ATTR_RX_CTLE_BW, Member::u8_list},
+    {PLTFM_ATTR_RX_CTLE_HF, "RX_CTLE_HF", IFCS_DEVPORT_ATTR_RX_CTLE_HF, Member::u8_list},
+    {PLTFM_ATTR_RX_CTLE_LF, "RX_CTLE_LF", IFCS_DEVPORT_ATTR_RX_CTLE_LF, Member::u8_list},
+    {PLTFM_ATTR_RX_EYE_DISQUALIFY_THRESHOLD_25G, "RX_EYE_DISQUALIFY_THRESHOLD_25G", IFCS_DEVPORT_ATTR_RX_EYE_DISQUALIFY_THRESHOLD_25G,
      Member::u32_list},
-    {PLTFM_ATTR_RX_GAINSHAPE1, IFCS_DEVPORT_ATTR_RX_GAINSHAPE1, Member::u32_list},
-    {PLTFM_ATTR_RX_GAINSHAPE2, IFCS_DEVPORT_ATTR_RX_GAINSHAPE2, Member::u32_list},
-    {PLTFM_ATTR_TX_EQ_ATTN, IFCS_DEVPORT_ATTR_TX_EQ_ATTN, Member::i8_list},
-    {PLTFM_ATTR_TX_EQ_POST, IFCS_DEVPORT_ATTR_TX_EQ_POST, Member::i8_list},
-    {PLTFM_ATTR_TX_EQ_PRE1, IFCS_DEVPORT_ATTR_TX_EQ_PRE1, Member::i8_list},
-    {PLTFM_ATTR_TX_EQ_PRE2, IFCS_DEVPORT_ATTR_TX_EQ_PRE2, Member::i8_list},
-    {PLTFM_ATTR_TX_EQ_PRE3, IFCS_DEVPORT_ATTR_TX_EQ_PRE3, Member::i8_list},
+    {PLTFM_ATTR_RX_GAINSHAPE1, "RX_GAINSHAPE1", IFCS_DEVPORT_ATTR_RX_GAINSHAPE1, Member::u32_list},
+    {PLTFM_ATTR_RX_GAINSHAPE2, "RX_GAINSHAPE2", IFCS_DEVPORT_ATTR_RX_GAINSHAPE2, Member::u32_list},
+    {PLTFM_ATTR_TX_EQ_ATTN, "TX_EQ_ATTN", IFCS_DEVPORT_ATTR_TX_EQ_ATTN, Member::i8_list},
+    {PLTFM_ATTR_TX_EQ_POST, "TX_EQ_POST", IFCS_DEVPORT_ATTR_TX_EQ_POST, Member::i8_list},
+    {PLTFM_ATTR_TX_EQ_PRE1, "TX_EQ_PRE1", IFCS_DEVPORT_ATTR_TX_EQ_PRE1, Member::i8_list},
+    {PLTFM_ATTR_TX_EQ_PRE2, "TX_EQ_PRE2", IFCS_DEVPORT_ATTR_TX_EQ_PRE2, Member::i8_list},
+    {PLTFM_ATTR_TX_EQ_PRE3, "TX_EQ_PRE3", IFCS_DEVPORT_ATTR_TX_EQ_PRE3, Member::i8_list},
 };
 constexpr std::size_t kLaneKeyCount = std::size(kLaneKeys);
 
@@ -260,9 +263,56 @@ void intf_db_clear() noexcept {
 
 }  // namespace pltfm::serdes
 
-// Rows that would write outside the list or an element array are skipped: a lane row naming a
-// lane outside the port, a per-lane key first met after the first lane, or a record beyond the
-// list's capacity. Records follow the order in which the first lane's rows name the keys.
+namespace {
+
+// The lane a row belongs to, as translation tracks it: a lane row sets it for the rows that
+// follow; rows before any lane row belong to the first lane.
+class LaneTracker {
+  public:
+    explicit LaneTracker(const pltfm_port_t &port)
+        : first_(static_cast<uint32_t>(port.cur_start_lane)), lane_(first_) {}
+    // False for a lane row, which only moves the tracker.
+    bool visit(const pltfm_attr_t &row) {
+        if (row.key != PLTFM_ATTR_LANE) return true;
+        lane_ = convert(Conv::number, row);
+        return false;
+    }
+    uint32_t lane() const { return lane_; }
+    bool at_first_lane() const { return lane_ == first_; }
+    uint32_t index() const { return lane_ - first_; }
+
+  private:
+    uint32_t first_;
+    uint32_t lane_;
+};
+
+void log_skipped(const char *name, uint32_t lane, const char *why) {
+    PLTFM_LOG_AS(kTranslate, "Skipped %s of lane %d: %s", name, static_cast<int32_t>(lane), why);
+}
+
+}  // namespace
+
+namespace pltfm::serdes {
+
+uint32_t translated_record_count(const pltfm_port_t &port, const pltfm_attr_t *serdes_attr_list,
+                                 int serdes_attr_count) noexcept {
+    LaneTracker lane(port);
+    uint32_t records = 0;
+    for (int i = 0; i < serdes_attr_count; ++i) {
+        const pltfm_attr_t &row = serdes_attr_list[i];
+        if (!lane.visit(row) || !lane.at_first_lane()) continue;
+        if (find_scalar(row.key) != nullptr || find_lane_key(row.key) != kLaneKeyCount) ++records;
+    }
+    return records;
+}
+
+}  // namespace pltfm::serdes
+
+// Rows that would write outside the list or an element array are skipped, each with a message:
+// a lane row naming a lane outside the port, a per-lane key with no record at the first lane,
+// or a record beyond the list's capacity. Scalars at later lanes and keys the SDK does not
+// take are skipped quietly. Records follow the order in which the first lane's rows name the
+// keys.
 int pltfm_serdes_parameters_translate(pltfm_port_t port, pltfm_attr_t *serdes_attr_list,
                                       int serdes_attr_count, ifcs_attr_t *ifcs_attr_list,
                                       uint32_t *ifcs_attr_count) {
@@ -273,23 +323,22 @@ int pltfm_serdes_parameters_translate(pltfm_port_t port, pltfm_attr_t *serdes_at
     }
 
     const uint32_t in_ifcs_attr_count = *ifcs_attr_count;
-    const uint32_t first_lane = static_cast<uint32_t>(port.cur_start_lane);
     const uint32_t n = static_cast<uint32_t>(port.cur_num_lanes);
-    uint32_t lane = first_lane;
+    LaneTracker lane(port);
     uint32_t ifcs_attr_set = 0;
     // Record of each per-lane key's current element array; null until its first lane.
     ifcs_attr_t *lane_records[kLaneKeyCount] = {};
 
     for (int i = 0; i < serdes_attr_count; ++i) {
         const pltfm_attr_t &row = serdes_attr_list[i];
-        if (row.key == PLTFM_ATTR_LANE) {
-            lane = convert(Conv::number, row);
-            continue;
-        }
-        const bool at_first_lane = lane == first_lane;
+        if (!lane.visit(row)) continue;
 
         if (const ScalarKey *sk = find_scalar(row.key)) {
-            if (!at_first_lane || ifcs_attr_set >= in_ifcs_attr_count) continue;
+            if (!lane.at_first_lane()) continue;
+            if (ifcs_attr_set >= in_ifcs_attr_count) {
+                log_skipped(sk->name, lane.lane(), "the list is full");
+                continue;
+            }
             ifcs_attr_t &rec = ifcs_attr_list[ifcs_attr_set];
             const uint32_t v = convert(sk->conv, row);
             if (sk->member == Member::an_ability_list) {
@@ -316,11 +365,14 @@ int pltfm_serdes_parameters_translate(pltfm_port_t port, pltfm_attr_t *serdes_at
         const std::size_t k = find_lane_key(row.key);
         if (k == kLaneKeyCount) continue;  // not a key the SDK takes
         const LaneKey &lk = kLaneKeys[k];
-        if (at_first_lane) {
-            if (ifcs_attr_set >= in_ifcs_attr_count) continue;
+        if (lane.at_first_lane()) {
+            if (ifcs_attr_set >= in_ifcs_attr_count) {
+                log_skipped(lk.name, lane.lane(), "the list is full");
+                continue;
+            }
             if (lk.key == PLTFM_ATTR_TX_EQ_ATTN)
                 PLTFM_LOG_AS(kTranslate, "tx_eq_attn lane=%d cur_num_lanes=%d",
-                             static_cast<int>(lane), port.cur_num_lanes);
+                             static_cast<int>(lane.lane()), port.cur_num_lanes);
             void *arr = pltfm::mem::alloc_zeroed(n, element_size(lk.member));
             if (arr == nullptr) {
                 PLTFM_LOG_AS(kTranslate, "FATAL: malloc failed");
@@ -331,9 +383,18 @@ int pltfm_serdes_parameters_translate(pltfm_port_t port, pltfm_attr_t *serdes_at
             set_list(rec, lk.member, n, arr);
             lane_records[k] = &rec;
         }
-        const uint32_t index = lane - first_lane;
-        if (lane_records[k] == nullptr || index >= n) continue;
-        store_element(*lane_records[k], lk.member, index, convert(Conv::number, row));
+        if (lane.index() >= n) {
+            char why[64];
+            std::snprintf(why, sizeof why, "outside the port's lanes %d to %d", port.cur_start_lane,
+                          port.cur_start_lane + port.cur_num_lanes - 1);
+            log_skipped(lk.name, lane.lane(), why);
+            continue;
+        }
+        if (lane_records[k] == nullptr) {
+            log_skipped(lk.name, lane.lane(), "no record of it at the first lane");
+            continue;
+        }
+        store_element(*lane_records[k], lk.member, lane.index(), convert(Conv::number, row));
     }
 
     pltfm::serdes::intf_db_cache(port.intf_name, ifcs_attr_list, in_ifcs_attr_count);

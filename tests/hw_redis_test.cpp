@@ -49,13 +49,23 @@ TEST(RedisWrite, SetsFieldsTogglesAdminStatusAndReportsRefusedWrites) {
         EXPECT_TRUE(log.contains("Failed to set redis-cli -n 4 hset \"PORT|Ethernet8\" \"admin_status\" \"up\"\n"))
             << log.text();
     }
-    // The toggle's direction follows the stored status, not the requested action.
+    // Each action moves the port only out of the opposite status; an unknown status stays.
     port_ar[9] = make_port("Ethernet8", 31);
-    for (const auto &[from, to] : {std::pair{"up", "down"}, std::pair{"down", "up"}, std::pair{"testing", "testing"}}) {
-        ASSERT_TRUE(env.redis.del(4, "PORT|Ethernet8") && env.redis.hset(4, "PORT|Ethernet8", "admin_status", from));
-        pltfm_transceiver_hw_oir_action(9, PLTFM_ACT_ADMIN_DOWN);
-        EXPECT_EQ(env.redis.hget(4, "PORT|Ethernet8", "admin_status"), to) << from;
+    const struct {
+        pltfm_act_t action;
+        const char *from, *to;
+    } moves[] = {{PLTFM_ACT_ADMIN_DOWN, "up", "down"},     {PLTFM_ACT_ADMIN_DOWN, "down", "down"},
+                 {PLTFM_ACT_ADMIN_UP, "down", "up"},       {PLTFM_ACT_ADMIN_UP, "up", "up"},
+                 {PLTFM_ACT_ADMIN_DOWN, "testing", "testing"}, {PLTFM_ACT_ADMIN_UP, "testing", "testing"},
+                 {PLTFM_ACT_INVALID, "up", "up"}};
+    for (const auto &m : moves) {
+        ASSERT_TRUE(env.redis.del(4, "PORT|Ethernet8") && env.redis.hset(4, "PORT|Ethernet8", "admin_status", m.from));
+        pltfm_transceiver_hw_oir_action(9, m.action);
+        EXPECT_EQ(env.redis.hget(4, "PORT|Ethernet8", "admin_status"), m.to) << m.action << " " << m.from;
     }
+    ASSERT_TRUE(env.redis.del(4, "PORT|Ethernet8"));
+    pltfm_transceiver_hw_oir_action(9, PLTFM_ACT_ADMIN_UP);  // no status: no key is made
+    EXPECT_EQ(env.redis.hget(4, "PORT|Ethernet8", "admin_status"), std::nullopt);
     // A read-only replica answers the write with an error reply: the toggle reports it.
     ASSERT_TRUE(env.redis.hset(4, "PORT|Ethernet8", "admin_status", "up"));
     ASSERT_EQ(env.redis.command(0, {"REPLICAOF", "127.0.0.1", "1"}).kind, RedisReply::Kind::status);

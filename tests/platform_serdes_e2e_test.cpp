@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <chrono>
@@ -26,104 +27,17 @@
 #include "redis_server.h"
 #include "serdes_records.h"
 #include "test_util.h"
+#include "tuning_reference.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using pltfm::test::devport;
 using pltfm::test::Rec;
+using pltfm::test::Reference;
+using pltfm::test::expected;
+using pltfm::test::read_reference;
 namespace fs = std::filesystem;
-
-// ---- The tuning files read the simple way: cells trimmed and upper-cased. -----------------
-
-std::vector<std::string> cells_of(const std::string &line) {
-    std::vector<std::string> out;
-    std::stringstream s(line + ",");
-    for (std::string cell; std::getline(s, cell, ',');) {
-        const auto b = cell.find_first_not_of(" \t\r"), e = cell.find_last_not_of(" \t\r");
-        cell = b == std::string::npos ? "" : cell.substr(b, e - b + 1);
-        for (char &c : cell) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        out.push_back(cell);
-    }
-    return out;
-}
-
-// "cable|vendor|speed|encoding|front port" -> lanes in file order, each lane the column
-// names and texts of that speed's column group.
-using LaneTuning = std::vector<std::pair<std::string, std::string>>;
-using Reference = std::map<std::string, std::vector<LaneTuning>>;
-
-Reference read_reference(const std::string &dir) {
-    Reference ref;
-    for (const auto &entry : fs::directory_iterator(dir)) {
-        if (entry.path().extension() != ".csv") continue;
-        std::ifstream in(entry.path());
-        std::vector<std::vector<std::string>> l;
-        for (std::string line; std::getline(in, line);) l.push_back(cells_of(line));
-        for (std::size_t i = 5; i < l.size(); ++i) {
-            if (l[i][0].empty()) continue;
-            for (std::size_t col = 3; col < l[i].size();) {
-                std::size_t end = col + 1;
-                while (end < l[i].size() && l[2][end] != "SPEED") ++end;
-                LaneTuning lane;
-                for (std::size_t k = col; k < end; ++k) lane.emplace_back(l[4][k], l[i][k]);
-                ref[l[1][1] + "|" + l[1][2] + "|" + l[3][col] + "|" + l[3][col + 1] + "|" + l[i][1]]
-                    .push_back(lane);
-                col = end;
-            }
-        }
-    }
-    return ref;
-}
-
-// What the SDK must receive for each tuning column it takes.
-enum class How { number, effort, boolean, ability, i8, u8, u32 };
-struct SdkColumn {
-    const char *column;
-    uint32_t id;
-    How how;
-};
-// clang-format off
-constexpr SdkColumn kSdkColumns[] = {
-    {"AN", 16, How::number}, {"AN_ABILITY", 17, How::ability}, {"LINK_TRAINING", 21, How::number},
-    {"RX_EQ_COARSE_TUNE_EFFORT_25G", 58, How::effort}, {"RX_EQ_COARSE_TUNE_EFFORT_50G", 59, How::effort},
-    {"RX_EQ_FINE_TUNE_EFFORT_25G", 61, How::effort}, {"RX_EQ_FINE_TUNE_EFFORT_50G", 62, How::effort},
-    {"SD_RESET_25G", 75, How::boolean}, {"SD_RESET_THRESHOLD", 76, How::number},
-    {"SD_RESET_THRESHOLD_25G", 76, How::number}, {"RX_AGC_TARGET", 55, How::u32}, {"RX_CTLE_BW", 52, How::u8},
-    {"RX_CTLE_HF", 51, How::u8}, {"RX_CTLE_LF", 50, How::u8}, {"RX_EYE_DISQUALIFY_THRESHOLD_25G", 56, How::u32},
-    {"RX_GAINSHAPE1", 53, How::u32}, {"RX_GAINSHAPE2", 54, How::u32}, {"TX_EQ_ATTN", 46, How::i8},
-    {"TX_EQ_POST", 47, How::i8}, {"TX_EQ_PRE1", 43, How::i8}, {"TX_EQ_PRE2", 44, How::i8}, {"TX_EQ_PRE3", 45, How::i8},
-};
-// clang-format on
-
-// The records lanes first to first + n - 1 must give, in column order of the first lane.
-std::vector<Rec> expected(const std::vector<LaneTuning> &lanes, std::size_t first, std::size_t n) {
-    using namespace pltfm::test;
-    constexpr uint64_t kFlagOf[] = {kU32, kU32, kData, kAbilityList, kI8List, kU8List, kU32List};
-    std::vector<Rec> out;
-    for (std::size_t k = 0; k < lanes.at(first).size(); ++k)
-        for (const auto &c : kSdkColumns) {
-            if (lanes[first][k].first != c.column) continue;
-            const std::string &t = lanes[first][k].second;
-            auto num = [&](std::size_t l) {
-                return std::strtol(lanes.at(l).at(k).second.c_str(), nullptr, 10);
-            };
-            Rec r{c.id, kFlagOf[static_cast<int>(c.how)], {}};
-            if (c.how == How::effort)
-                r.values = {t == "LOW" ? 0 : t == "MEDIUM" ? 16 : 1};
-            else if (c.how == How::boolean)
-                r.values = {t == "TRUE"};
-            else if (c.how < How::i8)
-                r.values = {static_cast<uint32_t>(num(first))};
-            else
-                for (std::size_t l = first; l < first + n; ++l)
-                    r.values.push_back(c.how == How::i8   ? static_cast<int8_t>(num(l))
-                                       : c.how == How::u8 ? static_cast<uint8_t>(num(l))
-                                                          : 0LL + static_cast<uint32_t>(num(l)));
-            out.push_back(r);
-        }
-    return out;
-}
 
 // ---- The switch around the library. -------------------------------------------------------
 
@@ -355,4 +269,80 @@ TEST_F(SwitchTest, PreInitRacingReloads) {
     stop = true;
     rescanner.join();
     EXPECT_GT(reloads.load(), 0);
+}
+
+// A second start-up in the same process keeps the ports working: what they stored stays, the
+// tuning stays loaded, and a port known from before gets its tuning again.
+TEST_F(SwitchTest, SecondStartUpKeepsPortsWorking) {
+    start();
+    ASSERT_NE(bring_up(k400g, "OPTICS"), nullptr);
+    ASSERT_TRUE(wait_for([&] { return (state_bits(k400g.slot()) & 0x20) != 0; }, 10s));
+    ASSERT_EQ(k400g.down(), PLTFM_SUCCESS);
+    start();
+    ASSERT_NE(bring_up(k400g, "OPTICS"), nullptr);
+    EXPECT_EQ(k400g.down(), PLTFM_SUCCESS);
+}
+
+// Tuning files that hold fewer lanes than the port: the list handed to the SDK holds every
+// record the rows give (the lanes without rows stay 0); where the usual size suffices it is
+// kept, as the cache shows.
+TEST_F(SwitchTest, EveryRecordFitsWhenTheFileHoldsFewerLanesThanThePort) {
+    using namespace pltfm::test;
+    struct Col {
+        const char *name;
+        uint32_t id;
+        uint64_t flag;
+    };
+    const Col cols[] = {{"TX_EQ_PRE1", 43, kI8List}, {"TX_EQ_PRE2", 44, kI8List},   {"TX_EQ_PRE3", 45, kI8List},
+                        {"TX_EQ_ATTN", 46, kI8List}, {"TX_EQ_POST", 47, kI8List},   {"RX_CTLE_LF", 50, kU8List},
+                        {"RX_CTLE_HF", 51, kU8List}, {"RX_CTLE_BW", 52, kU8List},   {"RX_GAINSHAPE1", 53, kU32List},
+                        {"RX_GAINSHAPE2", 54, kU32List}, {"RX_AGC_TARGET", 55, kU32List},
+                        {"AN", 16, kU32},            {"LINK_TRAINING", 21, kU32},   {"SD_RESET_THRESHOLD", 76, kU32},
+                        {"RX_EYE_DISQUALIFY_THRESHOLD_25G", 56, kU32List}};
+    // Front port 31 (SerDes group 1), lanes 0 and 1 only; lane l's value of column i is
+    // i + 10 * l + 1.
+    std::string l1 = "VERSION,CABLE TYPE,VENDOR", l2 = "1.0,OPTICS,GENERIC", l3 = ",,", l4 = ",,",
+                l5 = "INDEX,FRONT PORT,LANE", data;
+    for (std::size_t i = 0; i < std::size(cols); ++i) {
+        l1 += ",";
+        l2 += ",";
+        l3 += i == 0 ? ",SPEED" : i == 1 ? ",ENCODING" : ",";
+        l4 += i == 0 ? ",50G/400G" : i == 1 ? ",PAM4" : ",";
+        l5 += std::string(",") + cols[i].name;
+    }
+    for (int lane = 0; lane < 2; ++lane) {
+        data += std::to_string(lane + 1) + ",31," + std::to_string(lane);
+        for (std::size_t i = 0; i < std::size(cols); ++i) data += "," + std::to_string(i + 10 * lane + 1);
+        data += "\n";
+    }
+    for (const auto &entry : fs::directory_iterator(fake_.tuning_dir())) fs::remove(entry.path());
+    pltfm::test::write_file(fake_.tuning_dir() + "/short.csv",
+                            l1 + "\n" + l2 + "\n" + l3 + "\n" + l4 + "\n" + l5 + "\n" + data);
+    start();
+
+    for (const SdkPort p : {k400g, SdkPort{1, 0, 2, 100000}}) {
+        SCOPED_TRACE(p.nl);
+        redis_.hset(0, "PORT_TABLE:" + p.name(), "speed", std::to_string(p.speed));
+        std::vector<Rec> want;
+        for (std::size_t i = 0; i < std::size(cols); ++i) {
+            Rec r{cols[i].id, cols[i].flag, {static_cast<long long>(i + 1)}};
+            if (r.flag != kU32) {
+                r.values.resize(static_cast<std::size_t>(p.nl));
+                r.values[1] = static_cast<long long>(i + 11);
+            }
+            want.push_back(r);
+        }
+        uint32_t count = 0;
+        ifcs_attr_t *list = p.pre_init(&count);
+        ASSERT_NE(list, nullptr);
+        EXPECT_EQ(pltfm::test::recs_of(list, count), want);
+        const uint32_t rows = 2 * (std::size(cols) + 1);
+        const uint32_t usual = static_cast<uint32_t>(p.nl) + rows / static_cast<uint32_t>(p.nl);
+        for (const auto &e : intf_db) {
+            if (p.name() == e.intf_name) {
+                EXPECT_EQ(e.attr_num, std::max<uint32_t>(usual, std::size(cols)));
+            }
+        }
+        EXPECT_EQ(p.down(), PLTFM_SUCCESS);
+    }
 }

@@ -153,6 +153,34 @@ TEST(SerdesTranslate, LaneGroupingAndBounds) {
     }
 }
 
+// Each row translation cannot place is logged with its key and lane; scalars met after the
+// first lane are not a fault and stay quiet. The record count a caller sizes its list by
+// covers every record of the first lane.
+TEST(SerdesTranslate, EverySkippedRowIsLoggedAndCounted) {
+    const Rows in = rows("LANE=4 TX_EQ_PRE1=1 AN=1 RX_CTLE_HF=3 LANE=6 TX_EQ_PRE1=9 "
+                         "LANE=5 TX_EQ_PRE1=2 RX_CTLE_LF=9 RX_CTLE_HF=4 AN=0");
+    const auto port = make_port("Ethernet4", 4, 2);
+    EXPECT_EQ(serdes::translated_record_count(port, in.data(), static_cast<int>(in.size())), 3u);
+    EXPECT_EQ(serdes::translated_record_count(port, in.data(), 0), 0u);
+    pltfm::test::LogCapture log;
+    auto t = translate(port, in, 2);
+    ASSERT_EQ(t.rc, PLTFM_SUCCESS);
+    EXPECT_EQ(t.recs(), (std::vector<Rec>{{43, I8, {1, 2}}, {16, U32, {1}}}));
+    const std::string prefix = "pltfm_serdes_parameters_translate: Skipped ";
+    std::string want;
+    for (const char *line : {"RX_CTLE_HF of lane 4: the list is full",
+                             "TX_EQ_PRE1 of lane 6: outside the port's lanes 4 to 5",
+                             "RX_CTLE_LF of lane 5: no record of it at the first lane",
+                             "RX_CTLE_HF of lane 5: no record of it at the first lane"})
+        want += prefix + line + "\n";
+    std::string got;
+    const std::string text = log.text();
+    for (std::size_t at = text.find(prefix); at != std::string::npos; at = text.find(prefix, at + 1))
+        got += text.substr(at, text.find('\n', at) + 1 - at);
+    EXPECT_EQ(got, want);
+    EXPECT_TRUE(serdes::intf_db_release("Ethernet4"));
+}
+
 TEST(SerdesTranslate, RefusesArgumentsOutsideTheDataModel) {
     ifcs_attr_t list[2] = {};
     uint32_t count = 2;
