@@ -5,7 +5,7 @@ CMAKE_FLAGS ?=
 APT_PACKAGES := cmake ninja-build g++ make pkg-config file libgtest-dev libgmock-dev \
 	libbenchmark-dev redis-server redis-tools libcli11-dev nlohmann-json3-dev dpkg-dev
 
-.PHONY: all deps build test test-asan test-tsan bench demo package clean
+.PHONY: all deps build test test-asan test-tsan test-sequences bench demo package clean
 
 all: build
 
@@ -36,6 +36,16 @@ test-tsan: deps
 	cmake --build build-tsan -j $(JOBS)
 	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
 	  ctest --test-dir build-tsan --output-on-failure -j $(JOBS)
+
+# Event-order sequences beyond the fixed seeds that `make test` runs: SEEDS=N random ones (their
+# seeds are printed), or SEED=S to replay one and print its events; CONCURRENT=1 runs the
+# insertion monitor on its own thread while the events are applied.
+SEEDS ?= 50
+SEED ?=
+CONCURRENT ?=
+test-sequences: build
+	PLTFM_SEQUENCE_SEED=$(SEED) PLTFM_SEQUENCE_COUNT=$(SEEDS) PLTFM_SEQUENCE_CONCURRENT=$(CONCURRENT) \
+	  build/tests/event_order_test --gtest_filter='EventOrdersChosen.*'
 
 # Release build of the benchmarks only, then every benchmark binary.
 bench: deps

@@ -1,0 +1,768 @@
+// Event orders: seeded random sequences of SDK, OS, operator and module events run against the
+// real library (a real redis-server, a fake sysfs tree, the exported entry points; the
+// insertion monitor's pass and the rescan poll driven step by step) and checked after every
+// event against a small reference model. Each sequence runs in a child process forked after
+// the library's first start-up, so every sequence starts from the same fresh library.
+//
+// Replay one sequence:      make test-sequences SEED=<seed> [CONCURRENT=1]
+// Run N more random seeds:  make test-sequences SEEDS=<N> [CONCURRENT=1]
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <random>
+#include <sstream>
+#include <thread>
+
+#include "background_threads.h"
+#include "event_model.h"
+#include "fake_platform.h"
+#include "ifcs_devport.h"
+#include "platform_hw_internal.h"
+#include "platform_serdes.h"
+#include "platform_serdes_internal.h"
+#include "redis_server.h"
+#include "serdes_records.h"
+#include "test_util.h"
+#include "tuning_reference.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
+
+namespace {
+
+using namespace pltfm::test;
+using namespace pltfm::test::events;
+namespace fs = std::filesystem;
+
+constexpr int kEventsPerSequence = 30;
+constexpr int kShards = 12;
+constexpr unsigned kSeedsPerShard = 25;
+constexpr unsigned kConcurrentSeeds = 10;
+
+// ---- What the sequences share: Redis, the platform tree, the tuning versions, and the ----
+// ---- library after its first start-up. -----------------------------------------------------
+
+// Version 1 is the sample with every integer value cell plus one; version 2 adds a broken file.
+void write_tuning_versions(const std::string &sample,
+                           const std::array<std::string, kTuningVersions> &dirs) {
+    for (const auto &entry : fs::directory_iterator(sample)) {
+        const std::string name = entry.path().filename();
+        fs::copy_file(entry.path(), dirs[0] + "/" + name);
+        std::ifstream in(entry.path());
+        std::string changed;
+        int line_no = 0;
+        for (std::string line; std::getline(in, line); ++line_no) {
+            std::stringstream cells(line);
+            std::string out, cell;
+            for (int col = 0; std::getline(cells, cell, ','); ++col) {
+                char *end = nullptr;
+                const long v = std::strtol(cell.c_str(), &end, 10);
+                if (line_no >= 5 && col >= 3 && !cell.empty() && *end == '\0')
+                    cell = std::to_string(v + 1);
+                out += (col ? "," : "") + cell;
+            }
+            if (!line.empty() && line.back() == ',') out += ",";
+            changed += out + "\n";
+        }
+        write_file(dirs[1] + "/" + name, changed);
+        write_file(dirs[2] + "/" + name, changed);
+    }
+    write_file(dirs[2] + "/broken.csv", "VERSION,CABLE TYPE\n");
+}
+
+struct Bench {
+    RedisServer redis;
+    FakePlatform fake;
+    TempDir scratch;
+    std::array<std::string, kTuningVersions> dirs;
+    std::array<Reference, kTuningVersions> refs;
+    std::string error;
+
+    Bench() {
+        if (!redis.ok()) {
+            error = redis.error();
+            return;
+        }
+        redis.use_on_path();
+        for (int v = 0; v < kTuningVersions; ++v) {
+            dirs[static_cast<std::size_t>(v)] = scratch / ("tuning" + std::to_string(v));
+            make_dirs(dirs[static_cast<std::size_t>(v)]);
+        }
+        write_tuning_versions(PLTFM_EXAMPLES_DIR "/platform/CSV", dirs);
+        for (int v = 0; v < kTuningVersions; ++v)
+            refs[static_cast<std::size_t>(v)] = read_reference(dirs[static_cast<std::size_t>(v)]);
+        for (const auto &[name, speed] : default_speeds()) fake.port_config_line(name, speed);
+        fake.tuning_dir_from(dirs[0]);
+        if (!fake.ok()) {
+            error = fake.error();
+            return;
+        }
+        fake.activate();
+        pltfm::threads::disable_autostart_for_test();
+        char platform[] = "SwitchSDK";
+        LogCapture quiet;
+        if (pltfm_pre_init(platform) != PLTFM_SUCCESS)
+            error = "the first start-up failed:\n" + quiet.text();
+    }
+};
+
+// ---- One sequence, run in a child process. -------------------------------------------------
+
+std::vector<ifcs_attr_t> devport_attrs(const PortDef &p, long speed) {
+    return {devport(IFCS_DEVPORT_ATTR_SERDES_GROUP, serdes_group(p.cage)),
+            devport(IFCS_DEVPORT_ATTR_START_LANE, p.start),
+            devport(IFCS_DEVPORT_ATTR_NUM_LANES, p.lanes),
+            devport(IFCS_DEVPORT_ATTR_SPEED, static_cast<int32_t>(speed)),
+            devport(IFCS_DEVPORT_ATTR_LINK_TRAINING, 0)};
+}
+
+std::string describe(const std::vector<Rec> &recs) {
+    std::ostringstream o;
+    for (const auto &r : recs) o << r << ' ';
+    return o.str();
+}
+
+class Sequence {
+  public:
+    // `concurrent`: the insertion monitor's passes run on a thread of their own while each
+    // event is applied, as the real thread does; the checks run once it has stopped.
+    Sequence(Bench &bench, unsigned seed, bool concurrent)
+        : b_(bench), rng_(seed), seed_(seed), concurrent_(concurrent) {}
+
+    // Runs the sequence; false when a step did not hold. report() then tells which and why.
+    bool run() {
+        std::string err = start();
+        int step = 0;
+        for (; err.empty() && step < kEventsPerSequence; ++step) {
+            Event e = draw();
+            history_.push_back(e.text);
+            err = apply(e);
+            if (err.empty()) err = settle();
+            if (err.empty()) err = check();
+        }
+        std::ostringstream o;
+        if (!err.empty())
+            o << "sequence " << seed_ << " failed "
+              << (step == 0 ? "at its start" : "at event " + std::to_string(step)) << ": " << err
+              << "\n";
+        o << "events of sequence " << seed_ << ":\n";
+        for (std::size_t i = 0; i < history_.size(); ++i)
+            o << "  " << i << ". " << history_[i] << "\n";
+        o << side_by_side(m_, observe());
+        if (!err.empty() && concurrent_)
+            o << "(the monitor ran concurrently: a replay may take another interleaving)\n";
+        if (!err.empty())
+            o << "replay: make test-sequences SEED=" << seed_
+              << (concurrent_ ? " CONCURRENT=1" : "") << "\n";
+        report_ = o.str();
+        return err.empty();
+    }
+    const std::string &report() const { return report_; }
+
+  private:
+    struct Event {
+        std::string text;
+        std::function<std::string()> apply;
+    };
+
+    template <class T>
+    const T &pick(const std::vector<T> &from) {
+        return from[std::uniform_int_distribution<std::size_t>(0, from.size() - 1)(rng_)];
+    }
+    bool chance(double p) { return std::uniform_real_distribution<double>(0, 1)(rng_) < p; }
+    Cage &cage(int c) { return m_.cages[static_cast<std::size_t>(c)]; }
+    const Cage &cage(int c) const { return m_.cages[static_cast<std::size_t>(c)]; }
+    const RedisServer &redis() const { return b_.redis; }
+
+    // ---- The world: modules, records, speeds. ----
+
+    static EepromImage image_of(Kind k, uint8_t tx_disable) {
+        switch (k) {
+            case Kind::dd_optic:
+                return qsfp_dd_optic();
+            case Kind::dd_dac_1m:
+                return qsfp_dd_dac(1);
+            case Kind::dd_dac_3m:
+                return qsfp_dd_dac(3);
+            case Kind::q28_optic:
+                return qsfp28_optic().set(0, 86, tx_disable);
+            case Kind::q28_dac_1m:
+                return qsfp28_dac(1);
+            case Kind::q28_dac_3m:
+                return qsfp28_dac(3);
+            case Kind::none:
+                break;
+        }
+        return EepromImage(0);
+    }
+
+    // The state database as the OS keeps it for the cage's current ports.
+    void publish(int c) {
+        const Cage &cg = cage(c);
+        const bool dd =
+            cg.kind == Kind::dd_optic || cg.kind == Kind::dd_dac_1m || cg.kind == Kind::dd_dac_3m;
+        const bool dac = cg.kind != Kind::dd_optic && cg.kind != Kind::q28_optic;
+        const bool three = cg.kind == Kind::dd_dac_3m || cg.kind == Kind::q28_dac_3m;
+        for (const auto &p : layout_ports(c, cg.layout)) {
+            const std::string info = "TRANSCEIVER_INFO|" + p.name;
+            redis().del(6, info);
+            if (cg.kind == Kind::none) {
+                redis().hset(6, "TRANSCEIVER_STATUS|" + p.name, "status", "0");
+                continue;
+            }
+            redis().hset(6, info, "cable_length", dac ? (three ? "3" : "1") : "0");
+            redis().hset(6, "TRANSCEIVER_STATUS|" + p.name, "status", "1");
+            if (!cg.record_complete) continue;  // the OS has not written the other fields yet
+            redis().hset(
+                6, info, "type",
+                dd ? "QSFP-DD Double Density 8X Pluggable Transceiver" : "QSFP28 or later");
+            redis().hset(6, info, "specification_compliance",
+                         dd ? (dac ? "passive_copper_media_interface" : "400GBASE-DR4 Optical")
+                            : (dac ? "100GBASE-CR4" : "100GBASE-SR4 Fibre"));
+            redis().hset(6, info, "connector", dac ? "No separable connector" : "MPO 1x12");
+        }
+    }
+
+    void put_module(int c, Kind k, bool complete, uint8_t tx_disable) {
+        cage(c).kind = k;
+        cage(c).record_complete = complete;
+        b_.fake.cage(front_panel(c), image_of(k, tx_disable));
+        publish(c);
+    }
+
+    void pull_module(int c) {
+        cage(c).kind = Kind::none;
+        b_.fake.empty_cage(front_panel(c));
+        publish(c);
+    }
+
+    void set_speed(const std::string &name, std::optional<std::string> field) {
+        m_.ports[name].speed_field = field;
+        if (field)
+            redis().hset(0, "PORT_TABLE:" + name, "speed", *field);
+        else
+            redis().command(0, {"HDEL", "PORT_TABLE:" + name, "speed"});
+    }
+
+    void set_admin(const std::string &name, const std::string &value) {
+        m_.ports[name].operator_admin = value;
+        redis().hset(4, "PORT|" + name, "admin_status", value);
+    }
+
+    std::string admin_of(const std::string &name) const {
+        return redis().hget(4, "PORT|" + name, "admin_status").value_or("");
+    }
+
+    void write_tuning_dir(int version) {
+        for (const auto &entry : fs::directory_iterator(b_.fake.tuning_dir()))
+            fs::remove(entry.path());
+        for (const auto &entry : fs::directory_iterator(b_.dirs[static_cast<std::size_t>(version)]))
+            fs::copy_file(entry.path(),
+                          b_.fake.tuning_dir() + "/" + entry.path().filename().string());
+        m_.tuning_in_dir = version;
+    }
+
+    // ---- The SDK and the OS. ----
+
+    // The SDK creates the port: pre-initialisation, checked against the model, then init.
+    std::string create(const std::string &name) {
+        const PortDef p = *port_def(m_, name);
+        Port &mp = m_.ports[name];
+        const auto want = expected_tuning(m_, p);
+        auto attrs = devport_attrs(p, effective_speed(m_, name));
+        uint32_t count = static_cast<uint32_t>(attrs.size());
+        std::string n = name;
+        ifcs_attr_t *list = pltfm_port_pre_init(n.data(), attrs.data(), &count);
+        if (!want) {
+            if (list != nullptr)
+                return "pre-initialisation of " + name +
+                       " gave a list; it must fail (no module or no lane-speed class)";
+            return "";
+        }
+        if (list == nullptr)
+            return "pre-initialisation of " + name + " failed; the tuning of " + want->key +
+                   " was expected";
+        const auto got = recs_of(list, count);
+        const auto exp = expected(b_.refs[static_cast<std::size_t>(m_.tuning_in_use)].at(want->key),
+                                  want->first, want->lanes);
+        if (got != exp)
+            return "pre-initialisation of " + name + " gave\n    " + describe(got) +
+                   "\n  the tuning (version " + std::to_string(m_.tuning_in_use) + ") of " +
+                   want->key + " gives\n    " + describe(exp);
+        mp.created = true;
+        mp.lib = Lib::up;
+        mp.lanes_known = true;
+        mp.records = got;
+        mp.tuning = m_.tuning_in_use;
+        lists_[name] = list;
+        return sdk_event(name, pltfm_port_init, "init");
+    }
+
+    std::string sdk_event(const std::string &name, int (*fn)(char *, ifcs_attr_t *, uint32_t *),
+                          const char *what) {
+        const PortDef p = *port_def(m_, name);
+        auto attrs = devport_attrs(p, effective_speed(m_, name));
+        uint32_t count = static_cast<uint32_t>(attrs.size());
+        std::string n = name;
+        const int rc = fn(n.data(), attrs.data(), &count);
+        return rc == PLTFM_SUCCESS
+                   ? ""
+                   : std::string(what) + " of " + name + " returned " + std::to_string(rc);
+    }
+
+    std::string port_down(const std::string &name) {
+        std::string n = name;
+        Port &mp = m_.ports[name];
+        const int rc = pltfm_port_down(n.data());
+        const int want = mp.lib == Lib::never ? PLTFM_NOTFOUND : PLTFM_SUCCESS;
+        if (rc != want)
+            return "port-down of " + name + " returned " + std::to_string(rc) + ", not " +
+                   std::to_string(want);
+        mp.created = false;
+        if (mp.lib == Lib::up) mp.lib = Lib::down;
+        return "";
+    }
+
+    // The OS answers every change of a port's administrative status: down takes an existing
+    // port down, up creates a missing one. Repeats until nothing changes.
+    std::string settle() {
+        for (int round = 0; round < 8; ++round) {
+            bool changed = false;
+            for (const auto &p : current_ports(m_)) {
+                const std::string admin = admin_of(p.name);
+                std::string &seen = seen_admin_[p.name];
+                if (admin == seen) continue;
+                seen = admin;
+                changed = true;
+                const Port &mp = m_.ports[p.name];
+                std::string err;
+                if (admin == "down" && mp.created) err = port_down(p.name);
+                if (admin == "up" && !mp.created) err = create(p.name);
+                if (!err.empty()) return err;
+            }
+            if (!changed) return "";
+        }
+        return "the administrative status keeps changing";
+    }
+
+    // The library notices what changed: one pass, or in concurrent mode the end of a pass of
+    // the monitor thread that started after this call.
+    std::string monitor_pass() {
+        if (!monitor_running_) {
+            pltfm::hw::oir_monitor_pass();
+            return "";
+        }
+        const unsigned long target = passes_ + 2;
+        while (passes_ < target) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return "";
+    }
+
+    std::string apply(Event &e) {
+        if (!concurrent_) return e.apply();
+        stop_ = false;
+        monitor_running_ = true;
+        std::thread monitor([this] {
+            while (!stop_) {
+                pltfm::hw::oir_monitor_pass();
+                ++passes_;
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+        });
+        std::string err = e.apply();
+        stop_ = true;
+        monitor.join();
+        monitor_running_ = false;
+        // Whatever the thread's last pass saw is followed through before the checks.
+        pltfm::hw::oir_monitor_pass();
+        return err;
+    }
+
+    // ---- What must hold after every event. ----
+
+    std::map<std::string, Observed> observe() const {
+        std::map<std::string, Observed> seen;
+        for (const auto &p : current_ports(m_)) {
+            Observed o;
+            o.admin = admin_of(p.name);
+            const auto slot = *pltfm::hw::port_slot(serdes_group(p.cage) - 1, p.start);
+            pthread_mutex_lock(&mutex);
+            o.state_bits = port_state_ar[slot];
+            for (const auto &a : port_attr_list[slot]) o.stored += std::string(a.value) + " ";
+            pthread_mutex_unlock(&mutex);
+            if (p.cage == 1 && m_.cages[1].kind == Kind::q28_optic)
+                o.tx_disable = b_.fake.eeprom_byte(front_panel(1), 0, 86);
+            seen[p.name] = o;
+        }
+        return seen;
+    }
+
+    static uint8_t lane_mask(const PortDef &p) {
+        return static_cast<uint8_t>(((1u << p.lanes) - 1) << p.start);
+    }
+
+    std::string check() const {
+        for (const auto &p : current_ports(m_)) {
+            const Port &mp = m_.ports.at(p.name);
+            const std::string admin = admin_of(p.name);
+            if (admin != mp.operator_admin)
+                return "admin_status of " + p.name + " is \"" + admin +
+                       "\"; the operator's last value is \"" + mp.operator_admin + "\"";
+            if (mp.created && cage(p.cage).kind != Kind::none) {
+                const auto want = expected_tuning(m_, p);
+                if (!want) return p.name + " exists, but its module and speed give no tuning";
+                const auto exp =
+                    expected(b_.refs[static_cast<std::size_t>(mp.tuning)].at(want->key),
+                             want->first, want->lanes);
+                if (exp != mp.records)
+                    return p.name + " runs with\n    " + describe(mp.records) +
+                           "\n  its module and speed now give " + want->key + " (tuning version " +
+                           std::to_string(mp.tuning) + ")\n    " + describe(exp);
+                if (std::string err = check_cached(p.name, mp); !err.empty()) return err;
+            }
+            if (p.cage == 1 && m_.cages[1].kind == Kind::q28_optic) {
+                const uint8_t reg = b_.fake.eeprom_byte(front_panel(1), 0, 86), mask = lane_mask(p);
+                const bool managed = effective_speed(m_, p.name) / p.lanes == 25000;
+                if (mp.created && (reg & mask) != 0)
+                    return "lasers of " + p.name + " are off (TX disable " + std::to_string(reg) +
+                           ") on a port that is up";
+                if (!mp.created && mp.lib == Lib::down && mp.lanes_known && managed &&
+                    (reg & mask) != mask)
+                    return "lasers of " + p.name + " are on (TX disable " + std::to_string(reg) +
+                           ") on a port that is down";
+            }
+        }
+        return "";
+    }
+
+    // The list handed to the SDK is still cached and unchanged while the port exists.
+    std::string check_cached(const std::string &name, const Port &mp) const {
+        const ifcs_attr_t *list = lists_.at(name);
+        for (const auto &e : intf_db)
+            if (e.attr_ptr == list) {
+                if (recs_of(list, static_cast<uint32_t>(mp.records.size())) != mp.records)
+                    return "the list handed out for " + name + " has changed";
+                return "";
+            }
+        return "the list handed out for " + name + " is no longer cached while the port exists";
+    }
+
+    // ---- Events. ----
+
+    std::string start() {
+        redis().command(0, {"FLUSHALL"});
+        write_tuning_dir(0);
+        for (int c = 0; c < kCages; ++c) {
+            cage(c).layout = chance(0.5) ? 1 : 0;
+            for (const auto &p : layout_ports(c, cage(c).layout)) {
+                set_speed(p.name,
+                          chance(0.1)
+                              ? std::nullopt
+                              : std::optional(std::to_string(pick(valid_speeds(c, p.lanes)))));
+                set_admin(p.name, "up");
+            }
+            const std::vector<Kind> kinds =
+                c == 0 ? std::vector{Kind::none, Kind::dd_optic, Kind::dd_dac_1m, Kind::dd_dac_3m}
+                       : std::vector{Kind::none, Kind::q28_optic, Kind::q28_optic, Kind::q28_dac_1m,
+                                     Kind::q28_dac_3m};
+            put_module(c, pick(kinds), !chance(0.2), pick(std::vector<uint8_t>{0x00, 0x0F, 0x05}));
+        }
+        history_.push_back("start: " + std::string(kind_name(cage(0).kind)) +
+                           " in cage A (layout " + std::to_string(cage(0).layout) + "), " +
+                           kind_name(cage(1).kind) + " in cage B (layout " +
+                           std::to_string(cage(1).layout) + ")");
+        std::string err = settle();
+        if (err.empty()) err = monitor_pass();
+        if (err.empty()) err = settle();
+        return err.empty() ? check() : err;
+    }
+
+    Event draw() {
+        const auto ports = current_ports(m_);
+        const PortDef p = pick(ports);
+        const std::string name = p.name;
+        Port &mp = m_.ports[name];
+        const int c = chance(0.5) ? 0 : 1;
+        const char cage_letter = static_cast<char>('A' + c);
+        switch (std::uniform_int_distribution<int>(0, 15)(rng_)) {
+            case 0:
+            case 1:
+                return {"monitor pass", [this] { return monitor_pass(); }};
+            case 2:
+                if (mp.created)
+                    return {"SDK: pre-initialisation of " + name + " again, without a port-down",
+                            [this, name] { return create(name); }};
+                if (mp.operator_admin == "up")
+                    return {"SDK: creates " + name, [this, name] { return create(name); }};
+                [[fallthrough]];
+            case 3: {
+                if (!mp.created) break;
+                const int which = std::uniform_int_distribution<int>(0, 2)(rng_);
+                auto fn = which == 0   ? pltfm_port_init
+                          : which == 1 ? pltfm_port_link_up
+                                       : pltfm_port_link_down;
+                const char *what = which == 0 ? "init" : which == 1 ? "link up" : "link down";
+                return {std::string("SDK: ") + what + " of " + name,
+                        [this, name, fn, what] { return sdk_event(name, fn, what); }};
+            }
+            case 4: {
+                const bool twice = chance(0.4);
+                return {"SDK: port-down of " + name + (twice ? ", twice" : ""),
+                        [this, name, twice] {
+                            std::string err = port_down(name);
+                            return err.empty() && twice ? port_down(name) : err;
+                        }};
+            }
+            case 5:
+            case 6: {
+                const std::string value = mp.operator_admin == "up" ? "down" : "up";
+                return {"operator: admin_status of " + name + " " + value, [this, name, value] {
+                            set_admin(name, value);
+                            return std::string();
+                        }};
+            }
+            case 7: {
+                std::optional<std::string> field;
+                const int kind = std::uniform_int_distribution<int>(0, 5)(rng_);
+                if (kind <= 2) field = std::to_string(pick(valid_speeds(p.cage, p.lanes)));
+                if (kind == 3) field = "";
+                if (kind == 4) field = "fast";
+                const std::string shown = field ? "\"" + *field + "\"" : "removed";
+                return {
+                    "OS: speed of " + name + " " + shown + " (an existing port is created again)",
+                    [this, name, field] {
+                        set_speed(name, field);
+                        if (m_.ports[name].created) {
+                            std::string err = port_down(name);
+                            if (err.empty()) err = create(name);
+                            if (!err.empty()) return err;
+                        }
+                        return monitor_pass();  // within a second the library has seen it too
+                    }};
+            }
+            case 8:
+            case 9:
+            case 10: {
+                const std::vector<Kind> kinds =
+                    c == 0 ? std::vector{Kind::dd_optic, Kind::dd_dac_1m, Kind::dd_dac_3m}
+                           : std::vector{Kind::q28_optic, Kind::q28_dac_1m, Kind::q28_dac_3m};
+                const Kind k = pick(kinds);
+                const bool complete = !chance(0.25);
+                const uint8_t tx = pick(std::vector<uint8_t>{0x00, 0x0F, 0x05});
+                const bool swap = cage(c).kind != Kind::none;
+                char text[160];
+                std::snprintf(text, sizeof text, "module: %s%s into cage %c%s, TX disable 0x%02X",
+                              swap ? "swap, " : "", kind_name(k), cage_letter,
+                              complete ? "" : " (record without type)", tx);
+                return {text, [this, c, k, complete, tx, swap] {
+                            if (swap) {
+                                pull_module(c);
+                                monitor_pass();
+                                if (std::string err = settle(); !err.empty()) return err;
+                            }
+                            put_module(c, k, complete, tx);
+                            return monitor_pass();
+                        }};
+            }
+            case 11:
+                if (cage(c).kind == Kind::none) break;
+                if (!cage(c).record_complete && chance(0.5))
+                    return {std::string("OS: completes the record of cage ") + cage_letter,
+                            [this, c] {
+                                cage(c).record_complete = true;
+                                publish(c);
+                                return monitor_pass();
+                            }};
+                return {std::string("module: pulled from cage ") + cage_letter, [this, c] {
+                            pull_module(c);
+                            return monitor_pass();
+                        }};
+            case 12:
+                return {std::string("OS: cage ") + cage_letter + " re-split",
+                        [this, c] { return resplit(c); }};
+            case 13:
+            case 14: {
+                const int version =
+                    std::uniform_int_distribution<int>(0, kTuningVersions - 1)(rng_);
+                return {"operator: tuning rescan with version " + std::to_string(version),
+                        [this, version] {
+                            write_tuning_dir(version);
+                            const std::string trigger = b_.fake.tuning_dir() + "/csv_rescan";
+                            write_file(trigger, "");
+                            pltfm::serdes::rescan_poll(rescan_);
+                            fs::remove(trigger);
+                            pltfm::serdes::rescan_poll(rescan_);
+                            if (version != kBrokenTuning) m_.tuning_in_use = version;
+                            return std::string();
+                        }};
+            }
+            case 15:
+                return {"SDK: start-up again", [this] {
+                            char platform[] = "SwitchSDK";
+                            const int rc = pltfm_pre_init(platform);
+                            const int want =
+                                m_.tuning_in_dir == kBrokenTuning ? PLTFM_UNINIT : PLTFM_SUCCESS;
+                            if (m_.tuning_in_dir != kBrokenTuning)
+                                m_.tuning_in_use = m_.tuning_in_dir;
+                            return rc == want ? "" : "start-up returned " + std::to_string(rc);
+                        }};
+        }
+        return {"monitor pass", [this] { return monitor_pass(); }};
+    }
+
+    // The OS re-splits a cage: its ports go down, the other layout's ports are configured
+    // (speed, admin status, state database records) and created where they are up.
+    std::string resplit(int c) {
+        for (const auto &p : layout_ports(c, cage(c).layout)) {
+            if (m_.ports[p.name].created)
+                if (std::string err = port_down(p.name); !err.empty()) return err;
+            redis().del(6, "TRANSCEIVER_INFO|" + p.name);
+            redis().del(6, "TRANSCEIVER_STATUS|" + p.name);
+        }
+        cage(c).layout = 1 - cage(c).layout;
+        publish(c);
+        for (const auto &p : layout_ports(c, cage(c).layout)) {
+            m_.ports[p.name].lanes_known = false;
+            set_speed(p.name, std::to_string(pick(valid_speeds(c, p.lanes))));
+            set_admin(p.name, m_.ports[p.name].operator_admin);
+            seen_admin_[p.name] = m_.ports[p.name].operator_admin;
+            if (m_.ports[p.name].operator_admin == "up")
+                if (std::string err = create(p.name); !err.empty()) return err;
+        }
+        return "";
+    }
+
+    Bench &b_;
+    std::mt19937 rng_;
+    unsigned seed_;
+    bool concurrent_;
+    std::atomic<bool> stop_{false};
+    bool monitor_running_ = false;  // the monitor thread of apply() runs
+    std::atomic<unsigned long> passes_{0};
+    Model m_;
+    std::map<std::string, std::string> seen_admin_;     // what the OS last acted on
+    std::map<std::string, const ifcs_attr_t *> lists_;  // the list the SDK holds per port
+    pltfm::serdes::RescanState rescan_;
+    std::vector<std::string> history_;
+    std::string report_;
+};
+
+// Runs the sequence in a child process. Empty when it passed (unless `verbose`); otherwise
+// its report with the library's last log lines (and a sanitizer's report, if one fired).
+std::string run_in_child(Bench &bench, unsigned seed, bool concurrent, bool verbose) {
+    const std::string log_path = bench.scratch / ("sequence-" + std::to_string(seed) + ".log");
+    const std::string replay = "replay: make test-sequences SEED=" + std::to_string(seed) +
+                               (concurrent ? " CONCURRENT=1" : "") + "\n";
+    int out[2];
+    if (::pipe(out) != 0) return "pipe failed";
+    const pid_t pid = ::fork();
+    if (pid < 0) return "fork failed";
+    if (pid == 0) {
+        ::close(out[0]);
+        const int log = ::open(log_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(log, STDERR_FILENO);
+        ::close(log);
+        Sequence sequence(bench, seed, concurrent);
+        int code = sequence.run() ? 0 : 1;
+        std::string report = code != 0 || verbose ? sequence.report() : "";
+#if defined(__SANITIZE_ADDRESS__)
+        if (code == 0 && __lsan_do_recoverable_leak_check() != 0) {
+            report = "sequence " + std::to_string(seed) + " leaked memory\n" + sequence.report() +
+                     replay;
+            code = 1;
+        }
+#endif
+        if (!report.empty() && ::write(out[1], report.data(), report.size()) < 0) code = 2;
+        // No destructors: the bench (Redis, the tree) belongs to the parent.
+        ::_exit(code);
+    }
+    ::close(out[1]);
+    std::string report;
+    char buf[4096];
+    for (ssize_t n; (n = ::read(out[0], buf, sizeof buf)) > 0;)
+        report.append(buf, static_cast<std::size_t>(n));
+    ::close(out[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    const bool passed = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    if (passed) {
+        fs::remove(log_path);
+        return verbose ? report : "";
+    }
+    if (report.empty())
+        report = "sequence " + std::to_string(seed) + " ended with status " +
+                 std::to_string(status) + "\n" + replay;
+    std::string log = read_file(log_path);
+    std::size_t cut = log.size();
+    for (int lines = 0; lines < 40 && cut > 0 && cut != std::string::npos; ++lines)
+        cut = log.rfind('\n', cut - 1);
+    return "FAILED: " + report + "last log lines:\n" +
+           log.substr(cut == std::string::npos ? 0 : cut);
+}
+
+void run_seeds(const std::vector<unsigned> &seeds, bool concurrent, bool verbose = false) {
+    Bench bench;
+    ASSERT_TRUE(bench.error.empty()) << bench.error;
+    int failed = 0;
+    for (unsigned seed : seeds) {
+        const std::string report = run_in_child(bench, seed, concurrent, verbose);
+        if (report.rfind("FAILED: ", 0) != 0) {
+            std::fputs(report.c_str(), stdout);
+            continue;
+        }
+        ADD_FAILURE() << report.substr(8);
+        if (++failed == 3) break;  // enough to go on
+    }
+}
+
+class EventOrders : public ::testing::TestWithParam<int> {};
+
+}  // namespace
+
+// The fixed seeds CI runs: kShards x kSeedsPerShard sequences of kEventsPerSequence events.
+TEST_P(EventOrders, FixedSeeds) {
+    std::vector<unsigned> seeds;
+    for (unsigned i = 1; i <= kSeedsPerShard; ++i)
+        seeds.push_back(static_cast<unsigned>(GetParam()) * kSeedsPerShard + i);
+    run_seeds(seeds, false);
+}
+INSTANTIATE_TEST_SUITE_P(Shards, EventOrders, ::testing::Range(0, kShards));
+
+// Sequences with the insertion monitor running on its own thread while the events are
+// applied: what the checks find once it stopped must not depend on the interleaving, and
+// the TSan build watches the sharing.
+TEST(EventOrdersConcurrent, FixedSeeds) {
+    std::vector<unsigned> seeds;
+    for (unsigned i = 1; i <= kConcurrentSeeds; ++i) seeds.push_back(100000 + i);
+    run_seeds(seeds, true);
+}
+
+// `make test-sequences`: PLTFM_SEQUENCE_SEED replays one seed, PLTFM_SEQUENCE_COUNT runs that
+// many random ones (their seeds are printed).
+TEST(EventOrdersChosen, Run) {
+    const char *one = std::getenv("PLTFM_SEQUENCE_SEED");
+    const char *count = std::getenv("PLTFM_SEQUENCE_COUNT");
+    std::vector<unsigned> seeds;
+    if (one != nullptr && *one != '\0') {
+        seeds.push_back(static_cast<unsigned>(std::strtoul(one, nullptr, 10)));
+    } else if (count != nullptr && *count != '\0') {
+        std::random_device rd;
+        for (unsigned long i = std::strtoul(count, nullptr, 10); i > 0; --i) seeds.push_back(rd());
+        std::printf("random seeds:");
+        for (unsigned s : seeds) std::printf(" %u", s);
+        std::printf("\n");
+    } else {
+        GTEST_SKIP() << "set PLTFM_SEQUENCE_SEED or PLTFM_SEQUENCE_COUNT (make test-sequences "
+                        "SEED=... or SEEDS=...)";
+    }
+    const char *concurrent = std::getenv("PLTFM_SEQUENCE_CONCURRENT");
+    run_seeds(seeds, concurrent != nullptr && *concurrent != '\0' && *concurrent != '0',
+              one != nullptr && *one != '\0');
+}
