@@ -387,7 +387,7 @@ int run(const Options &opt) {
                 "db 6 TRANSCEIVER_STATUS and TRANSCEIVER_INFO");
     } else {
         out.step("Using the platform tree " + root);
-        plan.ports = read_port_config(world.port_config_file());
+        plan.ports = pltfm::tools::read_port_config(world.port_config_file()).ports;
         if (plan.ports.empty()) {
             std::fprintf(stderr, "pltfm-sim: no ports in %s\n", world.port_config_file().c_str());
             return 1;
