@@ -223,9 +223,10 @@ Runner add_eeprom(CLI::App &app) {
                                   "the start lane)")
                       ->check(CLI::Range(1, 8));
     sub->add_flag("--json", opt->json, "Print the result as JSON");
-    sub->footer("A wrong checksum is reported on standard error as a warning.\n"
-                "Exit status: 0 identified with correct checksums, 1 not identified, a wrong "
-                "checksum (or --lanes gives no media lanes), 2 usage error.");
+    sub->footer(
+        "A wrong checksum is reported on standard error as a warning.\n"
+        "Exit status: 0 identified with correct checksums, 1 not identified, a wrong checksum\n"
+        "(or --lanes gives no media lanes), 2 usage error.");
     (void)start;
     return [opt, lanes] { return run_eeprom(*opt, lanes->count() > 0); };
 }

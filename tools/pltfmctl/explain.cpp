@@ -116,7 +116,8 @@ std::string module_line(hw::CableTypeSource s, const char *cable) {
         case hw::CableTypeSource::state_db:
             return std::string(cable) + ", from the state database (database 6)";
         case hw::CableTypeSource::eeprom:
-            return std::string(cable) + ", from the EEPROM (the state database gave no answer)";
+            return std::string(cable) +
+                   ", from the EEPROM (the state database did not identify it)";
         case hw::CableTypeSource::none:
             break;
     }

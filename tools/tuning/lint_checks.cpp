@@ -201,7 +201,10 @@ std::vector<Finding> check_unused_keys(const TuningRows &rows) {
                           "); its values are never used"});
         }
         const auto fp = whole_number(k.front_port);
-        if (!fp || *fp < 0 || *fp > hw::kMaxSerdesGroup || std::to_string(*fp) != k.front_port) {
+        const bool asked = fp && *fp >= 0 && *fp <= hw::kMaxSerdesGroup &&
+                           std::to_string(*fp) == k.front_port;
+        // Once per file and front port, at its first line.
+        if (!asked && seen.insert(row.file + '\n' + k.front_port).second) {
             add_once(out, seen,
                      {"unused-key", row.file, row.line,
                       "FRONT PORT " + k.front_port +
