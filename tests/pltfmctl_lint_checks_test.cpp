@@ -53,9 +53,9 @@ TEST(PltfmctlLintChecks, BrokenCopiesOfTheSampleGiveFindingsAtFileAndLine) {
          },
          true,
          {{"lane-order", "generic_dac_1m.csv", 6,
-           "lane 1 of FRONT PORT 0 (DAC_1M GENERIC) is the port's 1st lane line"},
+           "lane 1 of FRONT PORT 0 (DAC_1M GENERIC) stands at position 0"},
           {"lane-order", "generic_dac_1m.csv", 7,
-           "lane 0 of FRONT PORT 0 (DAC_1M GENERIC) is the port's 2nd"}}},
+           "lane 0 of FRONT PORT 0 (DAC_1M GENERIC) stands at position 1"}}},
         {"lane 0 twice",
          [&](const std::string &d) { set_cell(d + "/" + dac, 7, 3, "0"); },
          false,
@@ -197,6 +197,12 @@ TEST(PltfmctlLintChecks, SampleWithTheCableTypesItServesIsClean) {
                               "--cable-types", "OPTICS,DAC_1M,DAC_3M"});
     EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
     EXPECT_TRUE(has(r.out, "0 findings, 0 coverage holes"));
+    // A directory that loads without a row leaves every port without tuning of any kind.
+    write_file(tmp / "empty/headers.csv", "VERSION,CABLE TYPE,VENDOR,,\n1.0,OPTICS,GENERIC,,\n");
+    const auto empty = lint_json(tmp / "empty", {"--port-config", tmp / "port_config.ini"});
+    EXPECT_EQ(empty["valid"], true);
+    EXPECT_EQ(empty["has_rows"], false);
+    EXPECT_EQ(empty["coverage"]["holes"], 2 * 4);
     // A port list without a port of this board is a usage error.
     write_file(tmp / "empty.ini", "# nothing\nEthernet999 0 x 10000\n");
     EXPECT_EQ(

@@ -4,6 +4,7 @@
 // database's record, or the EEPROM bytes that decided), the tuning rows and the SDK records
 // pre-initialisation would hand out. Every decision is the library's own function; the
 // command only reads: nothing is written to Redis or to any EEPROM.
+#include <cstdio>
 #include <iostream>
 #include <nlohmann/json.hpp>
 #include <optional>

@@ -50,14 +50,14 @@ nlohmann::json coverage_json(const tuning::Coverage &cov) {
                          {"lane_lines", c.lanes}});
     }
     return {{"cable_types", cov.cable_types},
-            {"ports", cov.cells.size() / std::max<std::size_t>(cov.cable_types.size(), 1)},
+            {"ports", cov.ports},
             {"holes", cov.hole_count()},
             {"cells", cells}};
 }
 
 // The holes as a table: port, front port, lanes, class, cable type, and why.
 void print_holes(std::ostream &out, const tuning::Coverage &cov) {
-    const std::size_t ports = cov.cells.size() / std::max<std::size_t>(cov.cable_types.size(), 1);
+    const std::size_t ports = cov.ports;
     std::string types;
     for (const auto &t : cov.cable_types) types += (types.empty() ? "" : ", ") + t;
     out << "coverage: " << ports << " port" << (ports == 1 ? "" : "s") << " x "
@@ -128,6 +128,8 @@ int run_lint(const LintOptions &opt) {
             std::transform(t.begin(), t.end(), t.begin(),
                            [](unsigned char ch) { return static_cast<char>(std::toupper(ch)); });
         if (types.empty()) types = tuning::cable_types_in(tree.tree());
+        // A directory without rows leaves every port without tuning for every cable type.
+        if (types.empty()) types = tuning::identified_cable_types();
         coverage = tuning::check_coverage(tree.tree(), config->ports, types);
         auto more = tuning::check_port_lanes(*coverage, rows);
         findings.insert(findings.end(), more.begin(), more.end());

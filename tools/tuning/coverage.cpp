@@ -3,10 +3,12 @@
 #include "coverage.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "platform_hw_internal.h"
 #include "stderr_capture.h"
+#include "transceiver_decode.h"
 
 namespace pltfm::tuning {
 
@@ -119,9 +121,18 @@ std::vector<std::string> cable_types_in(const database::Tree &tree) {
     return out;
 }
 
+std::vector<std::string> identified_cable_types() {
+    using decode::CableType;
+    std::vector<std::string> out;
+    for (CableType t : {CableType::optics, CableType::dac_1m, CableType::dac_3m, CableType::rj45})
+        out.emplace_back(decode::cable_type_text(t));
+    return out;
+}
+
 Coverage check_coverage(const database::Tree &tree, const std::vector<tools::Port> &ports,
                         const std::vector<std::string> &cable_types) {
     Coverage cov;
+    cov.ports = ports.size();
     cov.cable_types = cable_types;
     // The lookup logs every miss on standard error; the cells say it instead.
     tools::StderrCapture quiet;

@@ -33,6 +33,7 @@ struct CoverageCell {
 };
 
 struct Coverage {
+    std::size_t ports = 0;
     std::vector<std::string> cable_types;
     std::vector<CoverageCell> cells;  // port by port, each with every cable type
     std::size_t hole_count() const;
@@ -40,6 +41,8 @@ struct Coverage {
 
 // The cable types that have rows in the tree, sorted.
 std::vector<std::string> cable_types_in(const database::Tree &tree);
+// The cable types module identification answers: OPTICS, DAC_1M, DAC_3M, RJ45.
+std::vector<std::string> identified_cable_types();
 
 Coverage check_coverage(const database::Tree &tree, const std::vector<tools::Port> &ports,
                         const std::vector<std::string> &cable_types);

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <optional>
@@ -16,7 +17,6 @@
 #include "platform_serdes_internal.h"
 #include "sdk_records.h"
 #include "stderr_capture.h"
-#include "transceiver_decode.h"
 
 namespace pltfm::tuning {
 
@@ -40,15 +40,6 @@ std::optional<long long> whole_number(const std::string &text) {
 std::string port_name(const RowKey &k) {
     return "FRONT PORT " + k.front_port + " (" + k.cable_type + " " + k.vendor + " " + k.speed +
            " " + k.encoding + ")";
-}
-
-std::string ordinal(std::size_t n) {
-    const char *suffix = (n % 100 >= 11 && n % 100 <= 13) ? "th"
-                         : n % 10 == 1                    ? "st"
-                         : n % 10 == 2                    ? "nd"
-                         : n % 10 == 3                    ? "rd"
-                                                          : "th";
-    return std::to_string(n) + suffix;
 }
 
 // Adds a finding unless the same one is already there (a data line gives a row per column
@@ -131,10 +122,8 @@ std::string value_problem(const RowValue &v, const tools::SdkRecord &r) {
 }
 
 bool known_cable_type(const std::string &text) {
-    using decode::CableType;
-    for (CableType t : {CableType::optics, CableType::dac_1m, CableType::dac_3m, CableType::rj45})
-        if (text == decode::cable_type_text(t)) return true;
-    return false;
+    const auto known = identified_cable_types();
+    return std::find(known.begin(), known.end(), text) != known.end();
 }
 
 }  // namespace
@@ -166,12 +155,12 @@ std::vector<Finding> check_lane_order(const TuningRows &rows) {
         // Translation reads the lane text as a number to place the line's values.
         const auto lane = whole_number(row.key.lane);
         if (lane && *lane == static_cast<long long>(position)) continue;
-        add_once(out, seen,
-                 {"lane-order", row.file, row.line,
-                  "lane " + row.key.lane + where + " is the port's " + ordinal(position + 1) +
-                      " lane line; lanes must read 0, 1, 2, ... in file order because lookups "
-                      "take them by position (lane " +
-                      std::to_string(position) + " of a port gets this line's values)"});
+        add_once(
+            out, seen,
+            {"lane-order", row.file, row.line,
+             "lane " + row.key.lane + where + " stands at position " + std::to_string(position) +
+                 ": lookups take lanes by position, so lane " + std::to_string(position) +
+                 " gets these values (write lanes 0, 1, 2, ... in order)"});
     }
     return out;
 }
@@ -201,8 +190,8 @@ std::vector<Finding> check_unused_keys(const TuningRows &rows) {
                           "); its values are never used"});
         }
         const auto fp = whole_number(k.front_port);
-        const bool asked = fp && *fp >= 0 && *fp <= hw::kMaxSerdesGroup &&
-                           std::to_string(*fp) == k.front_port;
+        const bool asked =
+            fp && *fp >= 0 && *fp <= hw::kMaxSerdesGroup && std::to_string(*fp) == k.front_port;
         // Once per file and front port, at its first line.
         if (!asked && seen.insert(row.file + '\n' + k.front_port).second) {
             add_once(out, seen,
