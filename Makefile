@@ -3,7 +3,8 @@
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 APT_PACKAGES := cmake ninja-build g++ make pkg-config file libgtest-dev libgmock-dev \
-	libbenchmark-dev redis-server redis-tools libcli11-dev nlohmann-json3-dev dpkg-dev
+	libbenchmark-dev redis-server redis-tools libcli11-dev nlohmann-json3-dev dpkg-dev \
+	man-db groff-base
 
 .PHONY: all deps build test test-asan test-tsan test-sequences bench demo package clean
 

@@ -3,7 +3,10 @@
 // here so that tests can drive each step on its own.
 #pragma once
 
+#include <dirent.h>
+
 #include <cstddef>
+#include <memory>
 
 #include "pi_csvfile_private.h"
 #include "pi_database_internal.h"
@@ -83,6 +86,34 @@ pltfm_status_t pi_csv_line_n_process(database::Tree &tree, const char *line_p,
 
 // ---- directory and file passes ----
 
+// The second pass over one file, line by line: line 1 to 5 set up the keys and columns, every
+// later line adds its rows to the tree. Keeps what the header lines gave between lines.
+class FilePass {
+  public:
+    explicit FilePass(int32_t expected_column_count) noexcept;
+    FilePass(const FilePass &) = delete;
+    FilePass &operator=(const FilePass &) = delete;
+
+    // False when the line entries or the value list could not be allocated.
+    bool allocated() const noexcept { return allocated_; }
+    // Processes the file's next line (the first call is line 1); the line's rows go into
+    // `tree`. The line rules log what they refuse.
+    pltfm_status_t next_line(database::Tree &tree, const char *line) noexcept;
+    int32_t line_no() const noexcept { return csv_line_.get()->line_no; }
+
+  private:
+    struct ValueListFree {
+        void operator()(pltfm_attr_t *p) const noexcept;
+    };
+    int32_t columns_;
+    bool allocated_ = false;
+    LineEntry csv_line_;
+    LineEntry csv_line_3_;
+    LineEntry csv_line_4_;
+    std::unique_ptr<pltfm_attr_t, ValueListFree> value_list_;
+    pltfm_attr_t key_list_[PI_KEY_IDX_MAX] = {};
+};
+
 pltfm_status_t pi_csv_file_get_count(const char *dir_path_p, int32_t *file_count_p) noexcept;
 pltfm_status_t pi_csv_file_get_list(const char *dir_path_p, int32_t file_count,
                                     pi_csv_file_entry_t *csv_file_list_p) noexcept;
@@ -98,5 +129,8 @@ pltfm_status_t pi_csv_file_parse_all(database::Tree &tree, const char *dir_path_
 // True for a directory entry name that is a tuning file name (6 or more characters ending
 // in ".CSV" in any letter case).
 bool is_tuning_file_name(const char *name) noexcept;
+// True for a directory entry the loader reads: a regular file (as the listing reports its
+// type, so not a symbolic link) with a tuning file name. Every other entry is skipped silently.
+bool is_tuning_file_entry(const struct dirent *entry) noexcept;
 
 }  // namespace pltfm::csv

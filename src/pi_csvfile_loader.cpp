@@ -95,10 +95,6 @@ pltfm_status_t close_listing(dir_ptr dir, const char *func, const char *dir_path
     return PLTFM_SUCCESS;
 }
 
-bool is_tuning_file(const dirent *entry) noexcept {
-    return entry->d_type == DT_REG && is_tuning_file_name(entry->d_name);
-}
-
 // The file list with every path it holds; freed as a whole.
 struct FileList {
     pi_csv_file_entry_t *entries = nullptr;
@@ -117,6 +113,10 @@ bool is_tuning_file_name(const char *name) noexcept {
     return len >= 6 && ::strcasecmp(name + len - 4, ".CSV") == 0;
 }
 
+bool is_tuning_file_entry(const dirent *entry) noexcept {
+    return entry->d_type == DT_REG && is_tuning_file_name(entry->d_name);
+}
+
 pltfm_status_t pi_csv_file_get_count(const char *dir_path_p, int32_t *file_count_p) noexcept {
     dir_ptr dir(dir_path_p != nullptr ? ::opendir(dir_path_p) : nullptr);
     if (!dir) {
@@ -125,7 +125,7 @@ pltfm_status_t pi_csv_file_get_count(const char *dir_path_p, int32_t *file_count
     }
     int32_t count = 0;
     while (const dirent *entry = ::readdir(dir.get())) {
-        if (is_tuning_file(entry)) ++count;
+        if (is_tuning_file_entry(entry)) ++count;
     }
     const pltfm_status_t rc = close_listing(std::move(dir), __func__, dir_path_p);
     if (rc != PLTFM_SUCCESS) return rc;
@@ -142,7 +142,7 @@ pltfm_status_t pi_csv_file_get_list(const char *dir_path_p, int32_t file_count,
     }
     int32_t filled = 0;
     while (const dirent *entry = ::readdir(dir.get())) {
-        if (!is_tuning_file(entry)) continue;
+        if (!is_tuning_file_entry(entry)) continue;
         if (filled == file_count) {
             // Created after the count: left for the next load, not an error.
             PLTFM_LOG("unexpected new csv file %s found after starting parsing", entry->d_name);
@@ -204,65 +204,64 @@ pltfm_status_t pi_csv_file_check(const char *file_path_p, int32_t *actual_column
     return PLTFM_SUCCESS;
 }
 
+void FilePass::ValueListFree::operator()(pltfm_attr_t *p) const noexcept {
+    mem::release(p);
+}
+
+FilePass::FilePass(int32_t expected_column_count) noexcept : columns_(expected_column_count) {
+    const std::size_t columns = expected_column_count > 0 ? expected_column_count : 0;
+    allocated_ = csv_line_.allocate(0, expected_column_count) &&
+                 csv_line_3_.allocate(3, expected_column_count) &&
+                 csv_line_4_.allocate(4, expected_column_count);
+    if (allocated_) {
+        value_list_.reset(
+            static_cast<pltfm_attr_t *>(mem::alloc_zeroed(columns, sizeof(pltfm_attr_t))));
+        allocated_ = value_list_ != nullptr;
+    }
+    key_list_[PI_KEY_IDX_CABLE_TYPE].key = PLTFM_ATTR_CABLE_TYPE;
+    key_list_[PI_KEY_IDX_VENDOR].key = PLTFM_ATTR_VENDOR;
+    key_list_[PI_KEY_IDX_SPEED].key = PLTFM_ATTR_SPEED;
+    key_list_[PI_KEY_IDX_ENCODING].key = PLTFM_ATTR_ENCODING;
+    key_list_[PI_KEY_IDX_FRONT_PORT].key = PLTFM_ATTR_FRONT_PORT;
+    key_list_[PI_KEY_IDX_LANE].key = PLTFM_ATTR_LANE;
+}
+
+pltfm_status_t FilePass::next_line(database::Tree &tree, const char *line) noexcept {
+    const int32_t n = columns_;
+    switch (++csv_line_.get()->line_no) {
+        case 1:
+            return pi_csv_line_1_process(line, n, csv_line_);
+        case 2:
+            return pi_csv_line_2_process(line, n, csv_line_, key_list_);
+        case 3:
+            return pi_csv_line_3_process(line, n, csv_line_3_);
+        case 4:
+            return pi_csv_line_4_process(line, n, csv_line_4_, csv_line_3_);
+        case 5:
+            return pi_csv_line_5_process(line, n, csv_line_, value_list_.get());
+        default:
+            return pi_csv_line_n_process(tree, line, n, csv_line_, key_list_, value_list_.get(),
+                                         csv_line_3_, csv_line_4_);
+    }
+}
+
 pltfm_status_t pi_csv_file_process(database::Tree &tree, const char *file_path_p,
                                    int32_t expected_column_count) noexcept {
-    LineEntry csv_line;
-    LineEntry csv_line_3;
-    LineEntry csv_line_4;
-    std::unique_ptr<pltfm_attr_t, Deleter<void, mem::release>> value_list;
-    const std::size_t columns = expected_column_count > 0 ? expected_column_count : 0;
-    const bool allocated = csv_line.allocate(0, expected_column_count) &&
-                           csv_line_3.allocate(3, expected_column_count) &&
-                           csv_line_4.allocate(4, expected_column_count) &&
-                           (value_list.reset(static_cast<pltfm_attr_t *>(
-                                mem::alloc_zeroed(columns, sizeof(pltfm_attr_t)))),
-                            value_list != nullptr);
-    if (!allocated) {
+    FilePass pass(expected_column_count);
+    if (!pass.allocated()) {
         PLTFM_LOG("malloc failed");
         return PLTFM_MEMORY;
     }
-    pltfm_attr_t key_list[PI_KEY_IDX_MAX] = {};
-    key_list[PI_KEY_IDX_CABLE_TYPE].key = PLTFM_ATTR_CABLE_TYPE;
-    key_list[PI_KEY_IDX_VENDOR].key = PLTFM_ATTR_VENDOR;
-    key_list[PI_KEY_IDX_SPEED].key = PLTFM_ATTR_SPEED;
-    key_list[PI_KEY_IDX_ENCODING].key = PLTFM_ATTR_ENCODING;
-    key_list[PI_KEY_IDX_FRONT_PORT].key = PLTFM_ATTR_FRONT_PORT;
-    key_list[PI_KEY_IDX_LANE].key = PLTFM_ATTR_LANE;
-
     file_ptr file(std::fopen(file_path_p, "r"));
     if (!file) {
         PLTFM_LOG("cannot open file %s for reading", file_path_p);
         return PLTFM_NOTFOUND;
     }
-    const int32_t n = expected_column_count;
     LineReader reader(file.get());
     while (reader.next()) {
-        const int32_t line_no = ++csv_line.get()->line_no;
-        const char *line = reader.line();
-        pltfm_status_t rc;
-        switch (line_no) {
-            case 1:
-                rc = pi_csv_line_1_process(line, n, csv_line);
-                break;
-            case 2:
-                rc = pi_csv_line_2_process(line, n, csv_line, key_list);
-                break;
-            case 3:
-                rc = pi_csv_line_3_process(line, n, csv_line_3);
-                break;
-            case 4:
-                rc = pi_csv_line_4_process(line, n, csv_line_4, csv_line_3);
-                break;
-            case 5:
-                rc = pi_csv_line_5_process(line, n, csv_line, value_list.get());
-                break;
-            default:
-                rc = pi_csv_line_n_process(tree, line, n, csv_line, key_list, value_list.get(),
-                                           csv_line_3, csv_line_4);
-                break;
-        }
+        const pltfm_status_t rc = pass.next_line(tree, reader.line());
         if (rc != PLTFM_SUCCESS) {
-            PLTFM_LOG("line %d in file %s is invalid, rc %d", line_no, file_path_p, rc);
+            PLTFM_LOG("line %d in file %s is invalid, rc %d", pass.line_no(), file_path_p, rc);
             return rc;
         }
     }

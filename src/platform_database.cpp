@@ -55,7 +55,7 @@ pltfm_status_t pltfm_parser_database_deinit(void) {
 
 namespace pltfm::database {
 
-pltfm_status_t reload(const char *dir) {
+pltfm_status_t reload(const char *dir, RowChangeCounts *changes) {
     if (dir == nullptr) {
         PLTFM_LOG("null value for directory path");
         return PLTFM_PARAM;
@@ -70,7 +70,12 @@ pltfm_status_t reload(const char *dir) {
         std::unique_lock tree(g_tree_lock);
         std::swap(live_tree().serdes_db_p, aside.serdes_db_p);
     }
-    // The old tree is unreachable for readers now; free it outside the lock.
+    // The old tree is unreachable for readers now. The new one may still be read beside
+    // lookups (shared lock: no teardown meanwhile); then the old one is freed outside the lock.
+    if (changes != nullptr) {
+        std::shared_lock tree(g_tree_lock);
+        *changes = count_row_changes(aside, live_tree());
+    }
     discard(aside);
     return PLTFM_SUCCESS;
 }

@@ -125,6 +125,27 @@ inline constexpr std::array<LaneSpeedClass, 3> kLaneSpeedClasses = {{
     {50000, "50G/400G", "PAM4"},
 }};
 
+// The steps of a port's key attributes (pltfm_transceiver_info_get), each on its own so that
+// a tool can tell where every answer came from without deciding anything itself.
+
+// Where a port's speed came from: the "speed" field of PORT_TABLE:<intf> in database 0, or
+// the default read from port_config.ini at start-up when that read failed.
+enum class SpeedSource { app_db, port_config };
+struct PortSpeed {
+    long speed = 0;
+    SpeedSource source = SpeedSource::port_config;
+    char reply[32] = {};  // database 0's answer, when it gave one (a non-number falls back too)
+};
+PortSpeed port_speed(const char *intf, uint32_t phy_port) noexcept;
+
+// The class whose lane speed is speed / lanes; null when none is (the port gets no tuning).
+const LaneSpeedClass *lane_speed_class(long speed, int32_t lanes) noexcept;
+
+// Where the cable type came from: the module's record in the state database (database 6),
+// or its EEPROM when that record gave no answer; none when neither identified a module.
+enum class CableTypeSource { none, state_db, eeprom };
+CableTypeSource identify_cable_type(const pltfm_port_t &port, char (&cable_type)[24]) noexcept;
+
 }  // namespace pltfm::hw
 
 // Hidden operations of the transceiver layer (C++ linkage, not exported).

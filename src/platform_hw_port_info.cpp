@@ -38,6 +38,47 @@ std::optional<long> parse_speed(const char *text) {
 
 }  // namespace
 
+namespace pltfm::hw {
+
+PortSpeed port_speed(const char *intf, uint32_t phy_port) noexcept {
+    PortSpeed out;
+    char cmd[128] = {};
+    std::snprintf(cmd, sizeof cmd, "redis-cli -n 0 hget \"PORT_TABLE:%s\" \"speed\"", intf);
+    const long fallback = phy_port <= PLTFM_PORT_SLOT_MAX ? port_default_speed_ar[phy_port] : 0;
+    if (pltfm_redis_read(cmd, out.reply, sizeof out.reply - 1) != PLTFM_SUCCESS) {
+        out.reply[0] = '\0';
+        out.speed = fallback;
+    } else if (const auto parsed = parse_speed(out.reply)) {
+        out.speed = *parsed;
+        out.source = SpeedSource::app_db;
+    } else {
+        // The OS has not (or not yet) written a usable speed: the configured one stands.
+        out.speed = fallback;
+        PLTFM_LOG_AS("pltfm_transceiver_info_get",
+                     "Invalid speed \"%s\" of %s in the application database; using the default %ld", out.reply, intf,
+                     out.speed);
+    }
+    return out;
+}
+
+const LaneSpeedClass *lane_speed_class(long speed, int32_t lanes) noexcept {
+    if (lanes < 1) return nullptr;
+    for (const auto &c : kLaneSpeedClasses)
+        if (c.lane_speed == speed / lanes) return &c;
+    return nullptr;
+}
+
+CableTypeSource identify_cable_type(const pltfm_port_t &port, char (&cable_type)[24]) noexcept {
+    if (pltfm_transceiver_info_get_from_redis(port, cable_type) == PLTFM_SUCCESS)
+        return CableTypeSource::state_db;
+    std::memset(cable_type, 0, sizeof cable_type);
+    if (pltfm_transceiver_info_get_from_i2c(port, cable_type) == PLTFM_SUCCESS)
+        return CableTypeSource::eeprom;
+    return CableTypeSource::none;
+}
+
+}  // namespace pltfm::hw
+
 pltfm_status_t pltfm_port_default_speed_get_from_config_file(int32_t port) {
     if (port < 1 || port > PLTFM_PORT_SLOT_MAX) return PLTFM_INVAL;
     port_default_speed_ar[port] = 0;
@@ -73,28 +114,10 @@ pltfm_status_t pltfm_transceiver_info_get(pltfm_port_t port, pltfm_attr_t *attr_
                                                               : PLTFM_KEY_ATTR_COUNT;
     const uint32_t phy_port = *slot;
 
-    // Port speed from the application database, else the configured default.
-    char cmd[128] = {};
-    char speed_str[32] = {};
-    long speed = 0;
-    std::snprintf(cmd, sizeof cmd, "redis-cli -n 0 hget \"PORT_TABLE:%s\" \"speed\"", name.c_str());
-    if (pltfm_redis_read(cmd, speed_str, 31) != PLTFM_SUCCESS) {
-        speed = port_default_speed_ar[phy_port];
-    } else if (const auto parsed = parse_speed(speed_str)) {
-        speed = *parsed;
-    } else {
-        // The OS has not (or not yet) written a usable speed: the configured one stands.
-        speed = port_default_speed_ar[phy_port];
-        PLTFM_LOG("Invalid speed \"%s\" of %s in the application database; using the default %ld", speed_str,
-                  name.c_str(), speed);
-    }
-
-    const long port_lane_speed = speed / port.fp_num_lanes;
-    const LaneSpeedClass *cls = nullptr;
-    for (const auto &c : kLaneSpeedClasses)
-        if (c.lane_speed == port_lane_speed) cls = &c;
+    const long speed = port_speed(name.c_str(), phy_port).speed;
+    const LaneSpeedClass *cls = lane_speed_class(speed, port.fp_num_lanes);
     if (cls == nullptr) {
-        PLTFM_LOG("Invalid port lane speed %d!", static_cast<int>(port_lane_speed));
+        PLTFM_LOG("Invalid port lane speed %d!", static_cast<int>(speed / port.fp_num_lanes));
         return PLTFM_NOTFOUND;
     }
 
@@ -121,10 +144,7 @@ pltfm_status_t pltfm_transceiver_info_get(pltfm_port_t port, pltfm_attr_t *attr_
     std::snprintf(num_lanes, sizeof num_lanes, "%d", port.fp_num_lanes);
     std::snprintf(start_lane, sizeof start_lane, "%d", port.fp_start_lane);
     std::snprintf(front_port, sizeof front_port, "%d", front_port_key(port.fp_port_id));
-    if (pltfm_transceiver_info_get_from_redis(port, cable_type) != PLTFM_SUCCESS) {
-        std::memset(cable_type, 0, sizeof cable_type);
-        if (pltfm_transceiver_info_get_from_i2c(port, cable_type) != PLTFM_SUCCESS) return PLTFM_NOTFOUND;
-    }
+    if (identify_cable_type(port, cable_type) == CableTypeSource::none) return PLTFM_NOTFOUND;
 
     for (int i = 0; i < attr_count; ++i) {
         pltfm_attr_t &a = attr_list_p[i];

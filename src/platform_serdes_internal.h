@@ -31,6 +31,13 @@ uint32_t translated_record_count(const pltfm_port_t &port, const pltfm_attr_t *s
 // Zero-fills every entry; lists cached earlier are not released (the SDK may hold them).
 void intf_db_clear() noexcept;
 
+// How translation turns the text of a tuning value into the SDK's number: not at all (the key
+// gives the SDK no record), as a decimal number (strtol, then narrowed to the record's width),
+// as a tuning effort ("LOW", "MEDIUM", anything else HIGH) or as a boolean ("TRUE", anything
+// else FALSE).
+enum class ValueConversion { none, number, effort, boolean };
+ValueConversion value_conversion(uint32_t key) noexcept;
+
 // The rescan thread's memory between polls: whether the trigger was present last time.
 struct RescanState {
     bool file_exists = false;

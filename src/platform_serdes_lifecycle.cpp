@@ -60,7 +60,8 @@ void set_post_init_delay_for_test(std::chrono::milliseconds delay) noexcept {
 // The trigger's contents are never read; opening it for reading is the test of presence, so
 // a trigger that cannot be read counts as absent. The tuning directory is loaded aside and
 // replaces the live database only when it loads, so a broken directory leaves the previous
-// tuning in use; the trigger must then be removed and created again to retry.
+// tuning in use; the trigger must then be removed and created again to retry. A successful
+// reload also logs how many rows it added, removed and changed against the replaced tuning.
 void rescan_poll(RescanState &state) noexcept {
     FilePtr trigger(std::fopen(pltfm::paths::rescan_trigger(), "r"));
     if (!trigger) {
@@ -69,12 +70,18 @@ void rescan_poll(RescanState &state) noexcept {
     }
     if (!state.file_exists) {
         PLTFM_LOG_AS("pltfm_csv_rescan", "Starting CSV rescan...");
-        const pltfm_status_t rc = pltfm::database::reload(pltfm::paths::tuning_dir());
+        pltfm::database::RowChangeCounts changes;
+        const pltfm_status_t rc = pltfm::database::reload(pltfm::paths::tuning_dir(), &changes);
         if (rc != PLTFM_SUCCESS) {
             PLTFM_LOG_AS("pltfm_csv_rescan", "pltfm_parser_database_init failed rc=%d", rc);
             PLTFM_LOG_AS("pltfm_csv_rescan", "Error: CSV rescan failed");
         } else {
             PLTFM_LOG_AS("pltfm_csv_rescan", "CSV rescan successful!");
+            PLTFM_LOG_AS("pltfm_csv_rescan",
+                         "CSV rescan changed tuning rows: %llu added, %llu removed, %llu changed",
+                         static_cast<unsigned long long>(changes.added),
+                         static_cast<unsigned long long>(changes.removed),
+                         static_cast<unsigned long long>(changes.changed));
         }
     }
     state.file_exists = true;

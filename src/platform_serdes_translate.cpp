@@ -26,7 +26,7 @@ constexpr const char *kTranslate = "pltfm_serdes_parameters_translate";
 enum class Member { u32, data, an_ability_list, u8_list, i8_list, u32_list };
 
 // How a key's text becomes a number.
-enum class Conv { number, effort, boolean };
+using Conv = pltfm::serdes::ValueConversion;
 
 constexpr uint64_t flag_of(Member m) {
     switch (m) {
@@ -146,6 +146,8 @@ uint32_t convert(Conv conv, const pltfm_attr_t &row) {
             return to_effort(value_of(row));
         case Conv::boolean:
             return to_bool(value_of(row));
+        case Conv::none:
+            break;
     }
     return 0;
 }
@@ -259,6 +261,12 @@ bool intf_db_release(const char *intf_name) noexcept {
 void intf_db_clear() noexcept {
     std::lock_guard lock(g_intf_db_mutex);
     for (auto &entry : intf_db) entry = pltfm_intf_db_t{};
+}
+
+ValueConversion value_conversion(uint32_t key) noexcept {
+    const auto k = static_cast<pltfm_attr_type_t>(key);
+    if (const ScalarKey *sk = find_scalar(k)) return sk->conv;
+    return find_lane_key(k) != kLaneKeyCount ? ValueConversion::number : ValueConversion::none;
 }
 
 }  // namespace pltfm::serdes

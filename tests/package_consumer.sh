@@ -23,7 +23,7 @@ echo "package: $(basename "$deb")"
 root="$scratch/root"
 dpkg -x "$deb" "$root"
 
-# Contents: library with SONAME links, headers, pkg-config file, tools.
+# Contents: library with SONAME links, headers, pkg-config file, tools and their manual pages.
 fail=0
 need() { [ -e "$root$1" ] || [ -L "$root$1" ] || { echo "FAIL: $1 missing from the package" >&2; fail=1; }; }
 pcfile=$(cd "$root" && find . -name pltfm.pc | head -n 1)
@@ -35,8 +35,8 @@ need "$libdir/libpltfm.so"
 need "$libdir/libpltfm.so.1"
 need /usr/include/pltfm/platform_serdes.h
 need /usr/include/pltfm/platform_types.h
-if [ -e "$build_dir/tools/pltfmctl" ]; then need /usr/bin/pltfmctl; fi
-if [ -e "$build_dir/tools/pltfm-sim" ]; then need /usr/bin/pltfm-sim; fi
+if [ -e "$build_dir/tools/pltfmctl" ]; then need /usr/bin/pltfmctl; need /usr/share/man/man1/pltfmctl.1.gz; fi
+if [ -e "$build_dir/tools/pltfm-sim" ]; then need /usr/bin/pltfm-sim; need /usr/share/man/man1/pltfm-sim.1.gz; fi
 soname=$(objdump -p "$root$libdir/libpltfm.so.1" | awk '/SONAME/ {print $2}')
 [ "$soname" = "libpltfm.so.1" ] || { echo "FAIL: SONAME is '$soname'" >&2; fail=1; }
 [ "$fail" = 0 ] || exit 1

@@ -94,14 +94,18 @@ TEST(Reload, LookupsDuringReloadsSeeOneWholeTree) {
             }
         });
     int failed_reloads = 0;
-    LogCapture quiet;  // the broken directory's messages
+    uint64_t changed_rows = 0;  // counted against the replaced tree while lookups go on
+    LogCapture quiet;           // the broken directory's messages
     for (int i = 0; i < 60; ++i) {
         const TempDir &dir = i % 3 == 0 ? a : (i % 3 == 1 ? b : broken);
-        failed_reloads += database::reload(dir.path().c_str()) != PLTFM_SUCCESS;
+        database::RowChangeCounts counts;
+        failed_reloads += database::reload(dir.path().c_str(), &counts) != PLTFM_SUCCESS;
+        changed_rows += counts.changed;
     }
     done = true;
     for (auto &r : readers) r.join();
     EXPECT_EQ(failed_reloads, 20);
+    EXPECT_EQ(changed_rows, 39u);  // every good reload but the first (a over a) changed the row
     EXPECT_EQ(bad_answers.load(), 0);
     EXPECT_EQ(main_of_port1(), "50");  // the last good reload was b
 }

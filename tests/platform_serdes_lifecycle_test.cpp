@@ -117,13 +117,19 @@ TEST_F(RescanTest, ReloadsOncePerAppearanceAndKeepsTuningWhenFilesBreak) {
     EXPECT_LT(text.find("pltfm_csv_rescan: Starting CSV rescan...\n"),
               text.find("pltfm_csv_rescan: CSV rescan successful!\n"));
     EXPECT_EQ(count_of(text, "CSV rescan successful!\n"), 1) << text;
+    // One more line after it: what the reload changed against the (empty) tuning it replaced.
+    const std::string changes = "pltfm_csv_rescan: CSV rescan changed tuning rows: ";
+    EXPECT_LT(text.find("CSV rescan successful!\n"), text.find(changes + "2 added, 0 removed, 0 changed\n"))
+        << text;
     EXPECT_EQ(lookup_pre1(), "-2");
 
     write_tuning(-5);  // left in place: no further reload, even after the files changed
     for (int i = 0; i < 3; ++i) EXPECT_EQ(poll(true), "");
     EXPECT_EQ(lookup_pre1(), "-2");
     EXPECT_EQ(poll(false), "");  // removed and created again: the next reload
-    EXPECT_EQ(count_of(poll(true), "CSV rescan successful!\n"), 1);
+    text = poll(true);
+    EXPECT_EQ(count_of(text, "CSV rescan successful!\n"), 1);
+    EXPECT_NE(text.find(changes + "0 added, 0 removed, 1 changed\n"), std::string::npos) << text;
     EXPECT_EQ(lookup_pre1(), "-5");
 
     pltfm::test::write_file(fake_.tuning_dir() + "/broken.csv", "VERSION,CABLE TYPE\n");
@@ -134,6 +140,7 @@ TEST_F(RescanTest, ReloadsOncePerAppearanceAndKeepsTuningWhenFilesBreak) {
     const auto error = text.find("pltfm_csv_rescan: Error: CSV rescan failed\n");
     EXPECT_TRUE(start < failed && failed < error && error != std::string::npos) << text;
     EXPECT_EQ(text.find("successful"), std::string::npos);
+    EXPECT_EQ(text.find("changed tuning rows"), std::string::npos);
     EXPECT_EQ(lookup_pre1(), "-5");  // the old tuning stays
     EXPECT_EQ(poll(true), "");       // and the trigger left in place does not retry
 

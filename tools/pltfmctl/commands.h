@@ -17,5 +17,7 @@ using Runner = std::function<int()>;
 Runner add_lint(CLI::App &app);
 Runner add_lookup(CLI::App &app);
 Runner add_eeprom(CLI::App &app);
+Runner add_diff(CLI::App &app);
+Runner add_explain(CLI::App &app);
 
 }  // namespace pltfm::ctl

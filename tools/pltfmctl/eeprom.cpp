@@ -1,7 +1,10 @@
 // pltfmctl eeprom FILE: identifies a module EEPROM image (an i2c sysfs eeprom file, or a copy
-// of one) with the library's own decoders: cable type and the bytes that decided it; for a
-// CMIS module also the application descriptors, each host lane's data path, the media lanes
-// of a port and the media lane mask the laser control would use.
+// of one) with the library's own decoders: cable type and the bytes that decided it; the
+// vendor, part number, revision, serial number, date code and checksums of the memory map;
+// for a CMIS module also the application descriptors, each host lane's data path, the media
+// lanes of a port and the media lane mask the laser control would use.
+#include <array>
+#include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -11,6 +14,8 @@
 #include <vector>
 
 #include "commands.h"
+#include "module_fields.h"
+#include "module_view.h"
 #include "transceiver_decode.h"
 
 namespace pltfm::ctl {
@@ -26,26 +31,6 @@ struct EepromOptions {
     bool json = false;
 };
 
-const char *family_name(dec::Family f) {
-    switch (f) {
-        case dec::Family::sfp: return "SFP/SFP+ (SFF-8472)";
-        case dec::Family::qsfp_plus: return "QSFP+ (SFF-8636)";
-        case dec::Family::qsfp28: return "QSFP28 (SFF-8636)";
-        case dec::Family::qsfp_dd: return "QSFP-DD (CMIS)";
-        case dec::Family::unknown: break;
-    }
-    return "unknown";
-}
-
-const char *deciding_field(uint8_t reg, dec::Family f) {
-    if (f == dec::Family::qsfp_dd && reg == dec::cmis::kMediaType) return "module media type";
-    if ((f == dec::Family::qsfp28 || f == dec::Family::qsfp_plus) && reg == dec::sff8636::kTxTechnology) {
-        return "transmitter technology (bits 7-4)";
-    }
-    if (f == dec::Family::sfp && reg == dec::sff8472::kConnector) return "connector code";
-    return "identifier";
-}
-
 const char *failure_text(dec::MaskFailure f) {
     switch (f) {
         case dec::MaskFailure::none: return "";
@@ -60,16 +45,66 @@ const char *failure_text(dec::MaskFailure f) {
     return "";
 }
 
-std::string hex(unsigned value) {
-    char buf[8];
-    std::snprintf(buf, sizeof buf, "0x%02X", value & 0xFFu);
-    return buf;
-}
-
 std::string lane_range(int first, int count) {
     if (count <= 0) return "none";
     if (count == 1) return std::to_string(first);
     return std::to_string(first) + "-" + std::to_string(first + count - 1);
+}
+
+std::string oui_text(const std::array<uint8_t, 3> &oui) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%02X:%02X:%02X", oui[0], oui[1], oui[2]);
+    return buf;
+}
+
+// Vendor, part number, revision, serial number, date code and the checksums of the map.
+// Warns on standard error for each wrong checksum; false when one is wrong.
+bool describe_identity(const std::vector<uint8_t> &image, std::ostringstream &out, nlohmann::json &j) {
+    const tools::ModuleFields f = tools::module_fields(image);
+    j["memory_map"] = tools::memory_map_name(f.map);
+    if (f.map == tools::MemoryMap::none) {
+        out << "  memory map: unknown (byte 0 and byte 128 name no SFF-8472, SFF-8636 or CMIS "
+               "module): no vendor fields, no checksums\n";
+        return true;
+    }
+    out << "  memory map: " << tools::memory_map_name(f.map);
+    if (f.identifier_offset != 0)
+        out << " (byte 0 is " << hex(image[0]) << "; upper page 00h identifier, byte "
+            << f.identifier_offset << ", is " << hex(image[static_cast<std::size_t>(f.identifier_offset)]) << ")";
+    out << "\n  vendor: " << f.vendor << " (OUI " << oui_text(f.oui) << ")\n"
+        << "  part number: " << f.part_number << ", revision: " << f.revision << '\n'
+        << "  serial number: " << f.serial_number << '\n'
+        << "  date code: " << f.date_code;
+    if (!f.date.empty()) out << " (" << f.date << ")";
+    out << '\n';
+    j["vendor"] = f.vendor;
+    j["oui"] = oui_text(f.oui);
+    j["part_number"] = f.part_number;
+    j["revision"] = f.revision;
+    j["serial_number"] = f.serial_number;
+    j["date_code"] = f.date_code;
+    j["date"] = f.date;
+
+    bool all_ok = true;
+    nlohmann::json jsums = nlohmann::json::array();
+    for (const tools::Checksum &c : tools::checksums(image, f.map)) {
+        out << "  checksum " << c.name << " (" << tools::checksum_range(c) << "): " << hex(c.stored);
+        if (c.ok()) {
+            out << " ok\n";
+        } else {
+            out << " WRONG, the bytes sum to " << hex(c.computed) << '\n';
+            std::cerr << "pltfmctl eeprom: warning: checksum " << c.name << " ("
+                      << tools::checksum_range(c) << ") is wrong: stored " << hex(c.stored)
+                      << ", the bytes sum to " << hex(c.computed)
+                      << "; the memory map is corrupt or was changed\n";
+            all_ok = false;
+        }
+        jsums.push_back({{"name", c.name}, {"first", c.first}, {"last", c.last}, {"at", c.at},
+                         {"stored", c.stored}, {"computed", c.computed}, {"ok", c.ok()}});
+    }
+    j["checksums"] = jsums;
+    j["checksums_ok"] = all_ok;
+    return all_ok;
 }
 
 int run_eeprom(const EepromOptions &opt, bool lanes_given) {
@@ -100,13 +135,8 @@ int run_eeprom(const EepromOptions &opt, bool lanes_given) {
                               {"field", deciding_field(id.deciding_reg, id.family)}};
     }
     if (id.has_length) {
-        char len[64];
-        if (id.length_is_float) std::snprintf(len, sizeof len, "%f m", id.length_m);
-        else std::snprintf(len, sizeof len, "%d m", id.length_whole_m);
-        const int reg = id.family == dec::Family::qsfp_dd ? dec::cmis::kCableLength
-                        : id.family == dec::Family::sfp   ? dec::sff8472::kCopperLength
-                                                          : dec::sff8636::kCopperLength;
-        out << "  cable length (byte " << reg << "): " << hex(id.length_byte) << " -> " << len << '\n';
+        out << "  cable length (byte " << length_register(id.family) << "): " << hex(id.length_byte)
+            << " -> " << length_text(id) << '\n';
         j["cable_length_m"] = id.length_is_float ? id.length_m : static_cast<double>(id.length_whole_m);
     }
     if (identified) {
@@ -118,6 +148,7 @@ int run_eeprom(const EepromOptions &opt, bool lanes_given) {
     }
 
     int rc = identified ? kExitOk : kExitInvalid;
+    if (!describe_identity(image, out, j)) rc = kExitInvalid;
     if (id.family == dec::Family::qsfp_dd) {
         const dec::AppDescriptorList apps = dec::cmis_applications(image);
         out << "  CMIS applications:\n";
@@ -192,8 +223,10 @@ Runner add_eeprom(CLI::App &app) {
                                   "the start lane)")
                       ->check(CLI::Range(1, 8));
     sub->add_flag("--json", opt->json, "Print the result as JSON");
-    sub->footer("Exit status: 0 identified, 1 not identified (or --lanes gives no media lanes), "
-                "2 usage error.");
+    sub->footer(
+        "A wrong checksum is reported on standard error as a warning.\n"
+        "Exit status: 0 identified with correct checksums, 1 not identified, a wrong checksum\n"
+        "(or --lanes gives no media lanes), 2 usage error.");
     (void)start;
     return [opt, lanes] { return run_eeprom(*opt, lanes->count() > 0); };
 }

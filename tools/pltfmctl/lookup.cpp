@@ -11,22 +11,17 @@
 #include <string>
 #include <vector>
 
-#include "alloc.h"
 #include "commands.h"
 #include "names.h"
 #include "platform_database.h"
-#include "platform_serdes.h"
-#include "platform_serdes_internal.h"
-#include "sdk_records.h"
+#include "port_tuning.h"
 #include "stderr_capture.h"
 #include "text_lines.h"
+#include "tuning_view.h"
 
 namespace pltfm::ctl {
 
 namespace {
-
-// Rows returned for one port at most (the capacity port pre-initialisation uses).
-constexpr uint32_t kRowCapacity = 280;
 
 struct LookupOptions {
     std::string dir;
@@ -58,11 +53,6 @@ pltfm_attr_t attr(pltfm_attr_type_e key, const std::string &value) {
     return a;
 }
 
-// Value text of an attribute, also when the field is not terminated.
-std::string value_of(const pltfm_attr_t &a) {
-    return std::string(a.value, strnlen(a.value, sizeof a.value));
-}
-
 // The interface that front-panel key `fp` and `start_lane` stand for: eight per cage,
 // Ethernet256 and Ethernet257 for the two extra cages (key 32).
 std::string interface_name(const std::string &fp, int32_t start_lane) {
@@ -70,25 +60,6 @@ std::string interface_name(const std::string &fp, int32_t start_lane) {
     const long n = std::strtol(fp.c_str(), &end, 10);
     if (fp.empty() || *end != '\0' || n < 0 || n > 32) return "Ethernet0";
     return "Ethernet" + std::to_string(n * 8 + start_lane);
-}
-
-// One lane block of the lookup's output: the lane marker's text and the lane's rows.
-struct LaneBlock {
-    std::string lane;
-    std::vector<std::pair<std::string, std::string>> values;
-};
-
-std::vector<LaneBlock> lane_blocks(const pltfm_attr_t *rows, uint32_t count) {
-    std::vector<LaneBlock> out;
-    for (uint32_t i = 0; i < count; ++i) {
-        const pltfm_attr_t &a = rows[i];
-        if (a.key == PLTFM_ATTR_LANE || out.empty()) {
-            out.push_back({a.key == PLTFM_ATTR_LANE ? value_of(a) : "?", {}});
-            if (a.key == PLTFM_ATTR_LANE) continue;
-        }
-        out.back().values.emplace_back(tools::attr_key_name(a.key), value_of(a));
-    }
-    return out;
 }
 
 int run_lookup(const LookupOptions &opt) {
@@ -135,110 +106,24 @@ int run_lookup(const LookupOptions &opt) {
         return kExitInvalid;
     }
 
-    std::vector<pltfm_attr_t> rows(kRowCapacity);
-    uint32_t row_count = kRowCapacity;
-    std::string get_messages;
-    {
-        tools::StderrCapture capture;
-        rc = pltfm_parser_database_get(keys.data(), static_cast<uint32_t>(keys.size()), rows.data(),
-                                       &row_count);
-        get_messages = capture.finish();
-    }
-    const bool fallback = get_messages.find("using vendor name GENERIC instead") != std::string::npos;
-    if (rc != PLTFM_SUCCESS) {
-        std::cerr << get_messages;
-        if (opt.json) {
-            nlohmann::json out = {{"found", false},
-                                  {"status", rc},
-                                  {"status_name", tools::status_name(rc)},
-                                  {"vendor_fallback", fallback},
-                                  {"messages", tools::split_lines(get_messages)}};
-            std::cout << out.dump(2) << '\n';
-        } else {
-            std::cout << "no tuning for these keys (" << tools::status_name(rc) << ")\n";
-        }
-        return kExitInvalid;
-    }
-    const std::vector<LaneBlock> blocks = lane_blocks(rows.data(), row_count);
-
     // The translation exactly as port pre-initialisation calls it.
     pltfm_port_t port{};
     std::snprintf(port.intf_name, sizeof port.intf_name, "%s", intf.c_str());
     port.fp_start_lane = port.cur_start_lane = opt.start_lane;
     port.fp_num_lanes = port.cur_num_lanes = opt.lanes;
-    uint32_t capacity = static_cast<uint32_t>(opt.lanes) + row_count / static_cast<uint32_t>(opt.lanes);
-    auto *list = static_cast<ifcs_attr_t *>(mem::alloc_zeroed(capacity, sizeof(ifcs_attr_t)));
-    if (list == nullptr) {
-        std::cerr << "pltfmctl lookup: out of memory\n";
-        return kExitInvalid;
-    }
-    std::string translate_messages;
-    int trc;
-    {
-        tools::StderrCapture capture;
-        trc = pltfm_serdes_parameters_translate(port, rows.data(), static_cast<int>(row_count), list,
-                                                &capacity);
-        translate_messages = capture.finish();
-    }
-    std::vector<tools::SdkRecord> records;
-    if (trc == PLTFM_SUCCESS) records = tools::decode_sdk_records(list, capacity);
-    // The list was cached under the interface name; release it as port-down would.
-    if (!serdes::intf_db_release(port.intf_name)) mem::release(list);
-
-    if (opt.verbose) std::cerr << get_messages << translate_messages;
-    else if (fallback) std::cerr << get_messages;
+    const tuning::PortTuning t = tuning::port_tuning(keys, port);
+    if (opt.verbose || t.lookup_status != PLTFM_SUCCESS) std::cerr << t.lookup_messages;
+    else if (t.vendor_fallback) std::cerr << t.lookup_messages;
+    if (opt.verbose || t.translate_status > 0) std::cerr << t.translate_messages;
 
     if (opt.json) {
-        nlohmann::json jkeys = nlohmann::json::object();
-        for (const auto &k : keys) jkeys[tools::attr_key_name(k.key)] = value_of(k);
-        nlohmann::json jlanes = nlohmann::json::array();
-        for (const auto &b : blocks) {
-            nlohmann::json values = nlohmann::json::object();
-            for (const auto &[name, value] : b.values) values[name] = value;
-            jlanes.push_back({{"lane", b.lane}, {"values", values}});
-        }
-        nlohmann::json jrecords = nlohmann::json::array();
-        for (const auto &r : records) {
-            jrecords.push_back({{"id", r.id}, {"name", r.name}, {"member", r.member},
-                                {"per_lane", r.per_lane}, {"values", r.values}});
-        }
-        nlohmann::json out = {{"found", true},
-                              {"keys", jkeys},
-                              {"vendor_fallback", fallback},
-                              {"row_count", row_count},
-                              {"lanes", jlanes},
-                              {"translate_status", trc},
-                              {"sdk_records", jrecords}};
+        nlohmann::json out = tuning_json(keys, t);
+        if (!t.tuned()) out["messages"] = tools::split_lines(t.lookup_messages);
         std::cout << out.dump(2) << '\n';
-        return trc == PLTFM_SUCCESS ? kExitOk : kExitInvalid;
+    } else {
+        print_tuning(std::cout, keys, t);
     }
-
-    std::cout << "keys: vendor " << keys[0].value << ", cable type " << keys[1].value
-              << ", speed " << keys[2].value << ", encoding " << keys[3].value
-              << ", front port " << keys[4].value << ", lanes " << keys[5].value
-              << ", start lane " << keys[6].value << '\n';
-    if (fallback) {
-        std::cout << "vendor " << keys[0].value << " has no rows for cable type " << keys[1].value
-                  << ": the GENERIC rows are used\n";
-    }
-    std::cout << "database rows (" << row_count << " attributes, " << blocks.size() << " lane"
-              << (blocks.size() == 1 ? "" : "s") << "):\n";
-    for (const auto &b : blocks) {
-        std::cout << "  lane " << b.lane << ":";
-        for (const auto &[name, value] : b.values) std::cout << ' ' << name << '=' << value;
-        std::cout << '\n';
-    }
-    if (trc != PLTFM_SUCCESS) {
-        std::cerr << translate_messages;
-        std::cout << "translation failed (rc=" << trc << ")\n";
-        return kExitInvalid;
-    }
-    std::cout << "SDK records from port pre-initialisation (" << records.size() << "):\n";
-    for (const auto &r : records) {
-        std::cout << "  " << r.name << " (" << r.id << ") " << r.member << ": "
-                  << tools::join_values(r.values) << '\n';
-    }
-    return kExitOk;
+    return t.tuned() ? kExitOk : kExitInvalid;
 }
 
 }  // namespace

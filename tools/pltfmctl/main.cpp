@@ -7,13 +7,17 @@
 #include "commands.h"
 
 int main(int argc, char **argv) {
-    CLI::App app{"pltfmctl: check tuning directories, look ports up, decode module EEPROMs"};
+    CLI::App app{
+        "pltfmctl: check and compare tuning directories, look ports up, explain what the library\n"
+        "decides for a port, decode module EEPROMs"};
     app.require_subcommand(1);
     app.set_help_all_flag("--help-all", "Print the help of every subcommand");
 
     const pltfm::ctl::Runner lint = pltfm::ctl::add_lint(app);
     const pltfm::ctl::Runner lookup = pltfm::ctl::add_lookup(app);
     const pltfm::ctl::Runner eeprom = pltfm::ctl::add_eeprom(app);
+    const pltfm::ctl::Runner diff = pltfm::ctl::add_diff(app);
+    const pltfm::ctl::Runner explain = pltfm::ctl::add_explain(app);
 
     try {
         app.parse(argc, argv);
@@ -30,6 +34,8 @@ int main(int argc, char **argv) {
     if (app.got_subcommand("lint")) rc = lint();
     if (app.got_subcommand("lookup")) rc = lookup();
     if (app.got_subcommand("eeprom")) rc = eeprom();
+    if (app.got_subcommand("diff")) rc = diff();
+    if (app.got_subcommand("explain")) rc = explain();
     std::cout.flush();
     std::fflush(stdout);
     return rc;

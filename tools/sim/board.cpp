@@ -1,9 +1,6 @@
 // Board wiring and the demo layout.
 #include "board.h"
 
-#include <fstream>
-#include <sstream>
-
 #include "platform_hw_internal.h"
 
 namespace pltfm::sim {
@@ -53,41 +50,6 @@ std::vector<std::string> module_kind_names() {
     return out;
 }
 
-Cage cage(int front_panel_number) {
-    Cage c{front_panel_number, 0, 0, 0};
-    if (front_panel_number >= 33) {
-        c.serdes_group = hw::kMaxSerdesGroup;
-        c.start_lane_offset = front_panel_number - 33;
-    } else {
-        for (std::size_t i = 0; i < 32; ++i) {
-            if (static_cast<int>(hw::intf_serdes_port_map[i]) == front_panel_number) {
-                c.serdes_group = static_cast<int>(i);
-            }
-        }
-    }
-    c.bus = static_cast<int>(hw::port_i2c_offset_map[static_cast<std::size_t>(front_panel_number - 1)]);
-    return c;
-}
-
-std::optional<Port> port_of(int number, int lanes, int64_t speed) {
-    Port p;
-    p.intf = "Ethernet" + std::to_string(number);
-    p.number = number;
-    p.lanes = lanes;
-    p.speed = speed;
-    if (number >= 0 && number < 256) {
-        p.cage = number / hw::kLanesPerCage + 1;
-        p.start_lane = number % hw::kLanesPerCage;
-    } else if (number == 256 || number == 257) {
-        p.cage = 33 + (number - 256);
-        p.start_lane = number - 256;
-    } else {
-        return std::nullopt;
-    }
-    p.serdes_group = cage(p.cage).serdes_group;
-    return p;
-}
-
 BoardPlan demo_board() {
     BoardPlan plan;
     // A realistic mix, repeated along the faceplate: 400G DACs and optics, breakouts, 100G
@@ -126,41 +88,6 @@ BoardPlan demo_board() {
     plan.ports.push_back(*port_of(256, 1, 10000));
     plan.ports.push_back(*port_of(257, 1, 10000));
     return plan;
-}
-
-std::string port_config_text(const std::vector<Port> &ports) {
-    std::ostringstream out;
-    out << "# name          lanes                  alias     speed   index\n";
-    for (const Port &p : ports) {
-        std::string lanes;
-        const int first = p.serdes_group * hw::kLanesPerCage + p.start_lane;
-        for (int i = 0; i < p.lanes; ++i) lanes += (i ? "," : "") + std::to_string(first + i);
-        out << p.intf << ' ' << lanes << " etp" << p.cage;
-        if (p.lanes < hw::kLanesPerCage && p.cage <= 32) out << char('a' + p.start_lane / p.lanes);
-        out << ' ' << p.speed << ' ' << p.cage << '\n';
-    }
-    return out.str();
-}
-
-std::vector<Port> read_port_config(const std::string &path) {
-    std::vector<Port> out;
-    std::ifstream in(path);
-    std::string line;
-    while (std::getline(in, line)) {
-        std::istringstream cols(line);
-        std::string name, lanes, alias, speed;
-        if (!(cols >> name >> lanes >> alias >> speed)) continue;
-        if (name.rfind("Ethernet", 0) != 0) continue;
-        char *end = nullptr;
-        const long number = std::strtol(name.c_str() + 8, &end, 10);
-        if (end == name.c_str() + 8 || *end != '\0') continue;
-        int lane_count = 1;
-        for (char ch : lanes) lane_count += ch == ',';
-        if (auto p = port_of(static_cast<int>(number), lane_count, std::strtoll(speed.c_str(), nullptr, 10))) {
-            out.push_back(*p);
-        }
-    }
-    return out;
 }
 
 }  // namespace pltfm::sim

@@ -1,5 +1,5 @@
-// The simulated board: its 34 cages and their wiring (front-panel number, SerDes group, i2c
-// bus), the ports of a port configuration file, and the module plugged into each cage.
+// The simulated board: the kinds of module the simulation plugs into its cages and the demo
+// layout of ports and modules. Cage wiring and port geometry come from board_ports.h.
 #pragma once
 
 #include <cstdint>
@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-namespace pltfm::sim {
+#include "board_ports.h"
 
-inline constexpr int kCages = 34;
+namespace pltfm::sim {
 
 // Kinds of module the simulation can plug into a cage.
 enum class ModuleKind {
@@ -36,29 +36,12 @@ ModuleInfo module_info(ModuleKind kind);
 std::optional<ModuleKind> module_kind_by_name(const std::string &name);
 std::vector<std::string> module_kind_names();
 
-// Wiring of one cage.
-struct Cage {
-    int front_panel_number;  // 1 to 34, as printed on the faceplate
-    int serdes_group;        // fp_port_id of its ports (0 to 32); the SDK's group is one more
-    int start_lane_offset;   // 0, or 1 for cage 34 (the two extra cages share group 32)
-    int bus;                 // i2c bus of its EEPROM
-};
-Cage cage(int front_panel_number);
-
-// One port of the port configuration file.
-struct Port {
-    std::string intf;  // Ethernet<n>
-    int number = 0;    // n; the library's port slot is n + 1
-    int cage = 0;      // front-panel number
-    int serdes_group = 0;
-    int start_lane = 0;
-    int lanes = 0;
-    int64_t speed = 0;
-};
-
-// Builds the port of interface Ethernet<number> with the given lanes and speed; nullopt for
-// numbers outside this board (0 to 255 in the eight-lane cages, 256 and 257 extra).
-std::optional<Port> port_of(int number, int lanes, int64_t speed);
+using tools::Cage;
+using tools::cage;
+using tools::kCages;
+using tools::Port;
+using tools::port_config_text;
+using tools::port_of;
 
 // The demo board: port layout and modules.
 struct BoardPlan {
@@ -66,11 +49,5 @@ struct BoardPlan {
     std::map<int, ModuleKind> modules;  // cage -> module (absent: empty)
 };
 BoardPlan demo_board();
-
-// port_config.ini text for the ports (name, lanes, alias, speed, index).
-std::string port_config_text(const std::vector<Port> &ports);
-// Ports of a port configuration file; lines that do not describe a port of this board are
-// skipped. Empty when the file cannot be read.
-std::vector<Port> read_port_config(const std::string &path);
 
 }  // namespace pltfm::sim

@@ -329,6 +329,14 @@ bool Simulation::rescan() {
         return false;
     }
     out_.say("  library after " + std::to_string(took) + " ms: " + verdict);
+    // The line the library logs right after it: what the reload changed.
+    std::optional<std::string> changes;
+    wait_for(2000, [&] { return (changes = log_.find_after(log_mark, "CSV rescan changed")).has_value(); });
+    if (changes) {
+        const std::string text = changes->substr(changes->find("CSV rescan changed"));
+        out_.say("  " + text);
+        j["changes"] = text;
+    }
 
     out_.step("New tuning applies when a port is created again: the OS flaps " + view->port.intf);
     const std::vector<pltfm::tools::SdkRecord> before = view->records;
@@ -387,7 +395,7 @@ int run(const Options &opt) {
                 "db 6 TRANSCEIVER_STATUS and TRANSCEIVER_INFO");
     } else {
         out.step("Using the platform tree " + root);
-        plan.ports = read_port_config(world.port_config_file());
+        plan.ports = pltfm::tools::read_port_config(world.port_config_file()).ports;
         if (plan.ports.empty()) {
             std::fprintf(stderr, "pltfm-sim: no ports in %s\n", world.port_config_file().c_str());
             return 1;

@@ -2,6 +2,7 @@
 #include "eeprom_image.h"
 
 #include <cmath>
+#include <span>
 
 namespace pltfm::test {
 
@@ -29,6 +30,35 @@ EepromImage &EepromImage::text(uint8_t reg, std::string_view value, std::size_t 
 
 EepromImage &EepromImage::resize(std::size_t size) {
     bytes_.resize(size, 0);
+    return *this;
+}
+
+EepromImage &EepromImage::identity(std::string_view vendor, std::string_view part_number,
+                                   std::string_view revision, std::string_view serial_number,
+                                   std::string_view date_code) {
+    const uint8_t id = get(0, 0);
+    const layout::IdentityFields &f = id == sff8024::kIdSfp      ? layout::kSfpIdentity
+                                      : id == sff8024::kIdQsfpDd ? layout::kCmisIdentity
+                                                                 : layout::kQsfpIdentity;
+    text(f.vendor, vendor, 16);
+    text(f.part_number, part_number, 16);
+    text(f.revision, revision, f.revision_width);
+    text(f.serial_number, serial_number, 16);
+    return text(f.date_code, date_code, 8);
+}
+
+EepromImage &EepromImage::seal() {
+    const uint8_t id = get(0, 0);
+    const std::span<const layout::ChecksumSpan> spans =
+        id == sff8024::kIdSfp      ? std::span<const layout::ChecksumSpan>(layout::kSfpChecksums)
+        : id == sff8024::kIdQsfpDd ? std::span<const layout::ChecksumSpan>(layout::kCmisChecksums)
+                                   : std::span<const layout::ChecksumSpan>(layout::kQsfpChecksums);
+    for (const auto &c : spans) {
+        if (offset(c.page, c.at) >= bytes_.size()) continue;
+        unsigned sum = 0;
+        for (int r = c.first; r <= c.last; ++r) sum += get(c.page, static_cast<uint8_t>(r));
+        set(c.page, c.at, static_cast<uint8_t>(sum & 0xFFu));
+    }
     return *this;
 }
 
@@ -75,22 +105,22 @@ uint8_t cmis_length_code(double metres) {
     return 0xFF;
 }
 
-static EepromImage cmis_base(uint8_t media_type) {
+static EepromImage cmis_base(uint8_t media_type, std::string_view part_number) {
     EepromImage img(kCmisImageSize);
     img.set(0, 0, sff8024::kIdQsfpDd);
     img.set(0, layout::kCmisMediaType, media_type);
     img.set(0, 128, sff8024::kIdQsfpDd);
-    img.text(129, "ACME NETWORKS", 16);
+    img.identity("ACME NETWORKS", part_number, "A1", "ACM2419000123", "240507");
     return img;
 }
 
 EepromImage qsfp_dd_optic(uint8_t media_type) {
-    EepromImage img = cmis_base(media_type);
+    EepromImage img = cmis_base(media_type, "QDD-400G-DR4");
     img.set(0, layout::kCmisConnector, sff8024::kConnMpo);
     img.cmis_app(1, 0x11, 0x1A, 8, 8);  // 400GAUI-8, 400GBASE-DR4-like media id
     img.cmis_data_path(1, 0, 8);
     img.cmis_tx_disable(0xFF);
-    return img;
+    return img.seal();
 }
 
 EepromImage qsfp_dd_optic_breakout(int ports) {
@@ -99,17 +129,19 @@ EepromImage qsfp_dd_optic_breakout(int ports) {
     const int lanes = 8 / ports;
     img.cmis_app(2, 0x0D, 0x14, lanes, lanes);
     for (int p = 0; p < ports; ++p) img.cmis_data_path(2, p * lanes, lanes);
-    return img;
+    return img.seal();
 }
 
 // A QSFP-DD cable assembly (no separable connector) of one 8-lane application.
 static EepromImage qsfp_dd_cable(uint8_t media_type, double metres) {
-    EepromImage img = cmis_base(media_type);
+    EepromImage img = cmis_base(media_type, media_type == cmis_media::kPassiveCopper
+                                                ? "QDD-400G-CU"
+                                                : "QDD-400G-AC");
     img.set(0, layout::kCmisConnector, sff8024::kConnNoSeparable);
     img.cmis_length_byte(cmis_length_code(metres));
     img.cmis_app(1, 0x11, 0x01, 8, 8);
     img.cmis_data_path(1, 0, 8);
-    return img;
+    return img.seal();
 }
 
 EepromImage qsfp_dd_dac(double metres) { return qsfp_dd_cable(cmis_media::kPassiveCopper, metres); }
@@ -123,12 +155,14 @@ static EepromImage sff8636(uint8_t id, uint8_t tech, uint8_t connector, int metr
     img.set(0, layout::kQsfpConnector, connector);
     img.set(0, layout::kQsfpCopperLength, static_cast<uint8_t>(metres));
     img.set(0, layout::kQsfpTxTechnology, tech);
-    img.text(148, "ACME NETWORKS", 16);
-    return img;
+    img.identity("ACME NETWORKS", id == sff8024::kIdQsfp28 ? "Q28-100G" : "QSFP-40G", "B", "ACM2318000456",
+                 "230502");
+    return img.seal();
 }
 
 EepromImage qsfp28_dac(int metres) { return sff8636(sff8024::kIdQsfp28, 0xA0, sff8024::kConnNoSeparable, metres); }
 EepromImage qsfp_plus_dac(int metres) { return sff8636(sff8024::kIdQsfpPlus, 0xA0, sff8024::kConnNoSeparable, metres); }
+// The TX disable register (86) lies outside the checksummed bytes.
 EepromImage qsfp28_optic() { return sff8636(sff8024::kIdQsfp28, 0x00, sff8024::kConnMpo, 0).set(0, layout::kQsfpTxDisable, 0x0F); }
 EepromImage qsfp_plus_optic() { return sff8636(sff8024::kIdQsfpPlus, 0x00, sff8024::kConnMpo, 0).set(0, layout::kQsfpTxDisable, 0x0F); }
 EepromImage qsfp28_active_copper(int metres) { return sff8636(sff8024::kIdQsfp28, 0xC0, sff8024::kConnNoSeparable, metres); }
@@ -139,8 +173,8 @@ static EepromImage sff8472(uint8_t connector, int metres) {
     img.set(0, 1, 0x04);
     img.set(0, layout::kSfpConnector, connector);
     img.set(0, layout::kSfpCopperLength, static_cast<uint8_t>(metres));
-    img.text(20, "ACME NETWORKS", 16);
-    return img;
+    img.identity("ACME NETWORKS", "SFP-10G", "1.0", "ACM2207000789", "220715");
+    return img.seal();
 }
 
 EepromImage sfp_optic() { return sff8472(sff8024::kConnLc, 0); }

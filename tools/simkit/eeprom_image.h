@@ -1,6 +1,7 @@
 // Builder of module memory-map images as the i2c sysfs file presents them: flat, with page p
 // register r at offset p * 128 + r. Layouts: SFF-8024 codes, SFF-8472 (SFP), SFF-8636
-// (QSFP+/QSFP28) and CMIS (QSFP-DD). No test framework inside.
+// (QSFP+/QSFP28) and CMIS (QSFP-DD), with identity fields and valid checksums. No test
+// framework inside.
 #pragma once
 
 #include <cstdint>
@@ -41,6 +42,23 @@ inline constexpr uint8_t kCmisConnector = 203;     // CMIS page 0 byte 203
 inline constexpr uint8_t kCmisPageDataPath = 0x10;
 inline constexpr uint8_t kCmisTxDisable = 130;     // page 16 byte 130, bit k = media lane k
 inline constexpr uint8_t kCmisStagedDpConfig = 145;  // page 16 bytes 145-152, one per host lane
+// Identity fields (vendor name, part number, revision, serial number, date code): first byte
+// of each in page 0 (SFF-8472 A0h; SFF-8636 and CMIS upper page 00h).
+struct IdentityFields {
+    uint8_t vendor, part_number, revision, revision_width, serial_number, date_code;
+};
+inline constexpr IdentityFields kSfpIdentity = {20, 40, 56, 4, 68, 84};
+inline constexpr IdentityFields kQsfpIdentity = {148, 168, 184, 2, 196, 212};
+inline constexpr IdentityFields kCmisIdentity = {129, 148, 164, 2, 166, 182};
+// Checksums: the low 8 bits of the sum of bytes first..last of a page, stored at `at`.
+struct ChecksumSpan {
+    uint8_t page, first, last, at;
+};
+inline constexpr ChecksumSpan kSfpChecksums[] = {{0, 0, 62, 63}, {0, 64, 94, 95}};
+inline constexpr ChecksumSpan kQsfpChecksums[] = {{0, 128, 190, 191}, {0, 192, 222, 223}};
+// Page 00h always; pages 01h and 02h when the image holds them.
+inline constexpr ChecksumSpan kCmisChecksums[] = {{0, 128, 221, 222}, {1, 130, 254, 255},
+                                                  {2, 128, 254, 255}};
 }  // namespace layout
 
 // CMIS module media type codes (byte 85).
@@ -63,6 +81,15 @@ public:
     EepromImage &text(uint8_t reg, std::string_view value, std::size_t width);
     // Cuts or extends the image to `size` bytes (short files).
     EepromImage &resize(std::size_t size);
+
+    // Vendor name, part number, revision, serial number and date code (YYMMDD + lot) in the
+    // layout of the identifier in byte 0; blank-padded.
+    EepromImage &identity(std::string_view vendor, std::string_view part_number,
+                          std::string_view revision, std::string_view serial_number,
+                          std::string_view date_code);
+    // Writes every checksum of the layout of byte 0 that the image holds. The factories below
+    // end with it; a test that changes covered bytes afterwards gets wrong checksums.
+    EepromImage &seal();
 
     // --- CMIS (QSFP-DD) -------------------------------------------------------------------
     // Application `code` (1 to 15): host/media interface ids and lane counts.
