@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "alloc.h"
+#include "attr_value.h"
 #include "ifcs_devport.h"
 #include "log.h"
 #include "platform_serdes.h"
@@ -20,6 +21,9 @@ namespace {
 std::mutex g_intf_db_mutex;
 
 constexpr const char *kTranslate = "pltfm_serdes_parameters_translate";
+
+// A port spans at most the eight lanes of one SerDes group.
+constexpr int32_t kMaxPortLanes = 8;
 
 // Which value member of the record a key fills; each has its fixed flag bit.
 enum class Member { u32, data, an_ability_list, u8_list, i8_list, u32_list };
@@ -98,16 +102,17 @@ constexpr LaneKey kLaneKeys[] = {
 };
 constexpr std::size_t kLaneKeyCount = std::size(kLaneKeys);
 
-const ScalarKey *find_scalar(pltfm_attr_type_t key) {
+// Keys are compared as the raw numbers a caller stored: any 32-bit value may arrive.
+const ScalarKey *find_scalar(uint32_t key) {
     for (const auto &row : kScalarKeys)
-        if (row.key == key) return &row;
+        if (static_cast<uint32_t>(row.key) == key) return &row;
     return nullptr;
 }
 
 // Index into kLaneKeys, or kLaneKeyCount.
-std::size_t find_lane_key(pltfm_attr_type_t key) {
+std::size_t find_lane_key(uint32_t key) {
     for (std::size_t i = 0; i < kLaneKeyCount; ++i)
-        if (kLaneKeys[i].key == key) return i;
+        if (static_cast<uint32_t>(kLaneKeys[i].key) == key) return i;
     return kLaneKeyCount;
 }
 
@@ -267,7 +272,8 @@ int pltfm_serdes_parameters_translate(pltfm_port_t port, pltfm_attr_t *serdes_at
                                       int serdes_attr_count, ifcs_attr_t *ifcs_attr_list,
                                       uint32_t *ifcs_attr_count) {
     if (ifcs_attr_list == nullptr || ifcs_attr_count == nullptr ||
-        (serdes_attr_list == nullptr && serdes_attr_count > 0) || port.cur_num_lanes < 1) {
+        (serdes_attr_list == nullptr && serdes_attr_count > 0) || port.cur_num_lanes < 1 ||
+        port.cur_num_lanes > kMaxPortLanes || port.intf_name[0] == '\0') {
         PLTFM_LOG_AS(kTranslate, "Invalid input value.");
         return PLTFM_PARAM;
     }
@@ -282,13 +288,14 @@ int pltfm_serdes_parameters_translate(pltfm_port_t port, pltfm_attr_t *serdes_at
 
     for (int i = 0; i < serdes_attr_count; ++i) {
         const pltfm_attr_t &row = serdes_attr_list[i];
-        if (row.key == PLTFM_ATTR_LANE) {
+        const uint32_t key = pltfm::raw_key(row);
+        if (key == static_cast<uint32_t>(PLTFM_ATTR_LANE)) {
             lane = convert(Conv::number, row);
             continue;
         }
         const bool at_first_lane = lane == first_lane;
 
-        if (const ScalarKey *sk = find_scalar(row.key)) {
+        if (const ScalarKey *sk = find_scalar(key)) {
             if (!at_first_lane || ifcs_attr_set >= in_ifcs_attr_count) continue;
             ifcs_attr_t &rec = ifcs_attr_list[ifcs_attr_set];
             const uint32_t v = convert(sk->conv, row);
@@ -313,7 +320,7 @@ int pltfm_serdes_parameters_translate(pltfm_port_t port, pltfm_attr_t *serdes_at
             continue;
         }
 
-        const std::size_t k = find_lane_key(row.key);
+        const std::size_t k = find_lane_key(key);
         if (k == kLaneKeyCount) continue;  // not a key the SDK takes
         const LaneKey &lk = kLaneKeys[k];
         if (at_first_lane) {
@@ -336,7 +343,11 @@ int pltfm_serdes_parameters_translate(pltfm_port_t port, pltfm_attr_t *serdes_at
         store_element(*lane_records[k], lk.member, index, convert(Conv::number, row));
     }
 
-    pltfm::serdes::intf_db_cache(port.intf_name, ifcs_attr_list, in_ifcs_attr_count);
+    if (!pltfm::serdes::intf_db_cache(port.intf_name, ifcs_attr_list, in_ifcs_attr_count)) {
+        PLTFM_LOG_AS(kTranslate, "intf_db is full, the list of %.*s is not cached",
+                     static_cast<int>(::strnlen(port.intf_name, sizeof port.intf_name)),
+                     port.intf_name);
+    }
     *ifcs_attr_count = ifcs_attr_set;
     return PLTFM_SUCCESS;
 }
