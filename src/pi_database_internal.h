@@ -3,6 +3,9 @@
 // functions are these operations applied to the live tree; none of them takes a lock.
 #pragma once
 
+#include <utility>
+
+#include "pi_database_index.h"
 #include "pi_database_private.h"
 #include "platform_types.h"
 
@@ -12,9 +15,16 @@ namespace pltfm::database {
 inline constexpr uint32_t kRowKeyCount = 6;
 inline constexpr uint32_t kLookupKeyCount = 7;
 
-// Root of one tuning tree; null means empty. Owns every entry below it.
+// Root of one tuning tree; null means empty. Owns every entry below it, and the index that
+// keeps row insertion linear in the number of rows.
 struct Tree {
     pi_cable_type_entry_t *serdes_db_p = nullptr;
+    InsertIndex index;
+
+    void swap(Tree &other) noexcept {
+        std::swap(serdes_db_p, other.serdes_db_p);
+        index.swap(other.index);
+    }
 };
 
 // The tree the exported C functions and the facade work on.

@@ -68,7 +68,7 @@ pltfm_status_t reload(const char *dir) {
     if (rc != PLTFM_SUCCESS) return rc;  // the failed load left `aside` empty
     {
         std::unique_lock tree(g_tree_lock);
-        std::swap(live_tree().serdes_db_p, aside.serdes_db_p);
+        live_tree().swap(aside);
     }
     // The old tree is unreachable for readers now; free it outside the lock.
     discard(aside);
