@@ -51,6 +51,37 @@ class LineEntry {
     pi_csv_line_entry_t entry_{};
 };
 
+// The cells of one data line normalised into a single buffer owned by the line, without a
+// heap text per cell: the same cells, counts, statuses and messages as pi_csv_line_parse
+// into an entry of as many slots (unmasked), for the lines that are read most.
+class FlatLine {
+  public:
+    FlatLine() = default;
+    ~FlatLine() { reset(); }
+    FlatLine(const FlatLine &) = delete;
+    FlatLine &operator=(const FlatLine &) = delete;
+
+    // Gives the line `slots` cell slots; false when the array cannot be had.
+    bool allocate(int32_t slots) noexcept;
+    void reset() noexcept;
+    pltfm_status_t parse(const char *line_p, int32_t line_no, int32_t *actual_token_count_p,
+                         int32_t *nonempty_token_count_p) noexcept;
+    // Text of the 1-based column, null when empty or beyond the slots.
+    const char *cell(int32_t column) const noexcept;
+    // Length of that text (0 when empty).
+    std::size_t cell_length(int32_t column) const noexcept;
+
+  private:
+    struct Cell {
+        const char *text;
+        std::size_t length;
+    };
+    Cell *cells_ = nullptr;
+    int32_t slots_ = 0;
+    char *text_ = nullptr;  // grows to the longest line
+    std::size_t text_size_ = 0;
+};
+
 // ---- line rules ----
 
 // Attribute name of line 5 to its key; PLTFM_INVAL for a name that is not in the table.
@@ -75,8 +106,8 @@ pltfm_status_t pi_csv_line_4_process(const char *line_p, int32_t expected_column
 pltfm_status_t pi_csv_line_5_process(const char *line_p, int32_t expected_column_count,
                                      LineEntry &csv_line, pltfm_attr_t *value_list_p) noexcept;
 // Adds one row per column group of a data line to the tree.
-pltfm_status_t pi_csv_line_n_process(database::Tree &tree, const char *line_p,
-                                     int32_t expected_column_count, LineEntry &csv_line,
+pltfm_status_t pi_csv_line_n_process(database::Tree &tree, const char *line_p, int32_t line_no,
+                                     int32_t expected_column_count, FlatLine &csv_line,
                                      pltfm_attr_t *key_list_p, pltfm_attr_t *value_list_p,
                                      const LineEntry &csv_line_3,
                                      const LineEntry &csv_line_4) noexcept;

@@ -302,21 +302,22 @@ pltfm_status_t pi_csv_line_5_process(const char *line_p, int32_t expected_column
 
 // ---- second pass: data lines ----
 
-pltfm_status_t pi_csv_line_n_process(database::Tree &tree, const char *line_p,
-                                     int32_t expected_column_count, LineEntry &csv_line,
+pltfm_status_t pi_csv_line_n_process(database::Tree &tree, const char *line_p, int32_t line_no,
+                                     int32_t expected_column_count, FlatLine &csv_line,
                                      pltfm_attr_t *key_list_p, pltfm_attr_t *value_list_p,
                                      const LineEntry &csv_line_3,
                                      const LineEntry &csv_line_4) noexcept {
-    const int32_t line_no = csv_line.get()->line_no;
-    const Shape s = tokenize(line_p, csv_line);
+    Shape s{PLTFM_SUCCESS, -1, -1};
+    s.rc = csv_line.parse(line_p, line_no, &s.cells, &s.nonempty);
     if (!shape_ok(s, expected_column_count) ||
         (s.nonempty != 0 && s.nonempty != expected_column_count)) {
         return format_report(__func__, line_no, expected_column_count, s, "0 or all");
     }
     if (s.nonempty == 0) return PLTFM_SUCCESS;  // separator line
 
-    set_attr_value(key_list_p[PI_KEY_IDX_FRONT_PORT].value, csv_line.cell(2));
-    set_attr_value(key_list_p[PI_KEY_IDX_LANE].value, csv_line.cell(3));
+    set_attr_value(key_list_p[PI_KEY_IDX_FRONT_PORT].value, csv_line.cell(2),
+                   csv_line.cell_length(2));
+    set_attr_value(key_list_p[PI_KEY_IDX_LANE].value, csv_line.cell(3), csv_line.cell_length(3));
 
     // Adds columns first..last (1-based) as one row under the current keys.
     auto add_group = [&](int32_t first, int32_t last) -> pltfm_status_t {
@@ -349,7 +350,8 @@ pltfm_status_t pi_csv_line_n_process(database::Tree &tree, const char *line_p,
         } else if (cell_is(header, pi_key_name_encoding_p)) {
             set_attr_value(key_list_p[PI_KEY_IDX_ENCODING].value, csv_line_4.cell(column));
         }
-        set_attr_value(value_list_p[column - 1].value, csv_line.cell(column));
+        set_attr_value(value_list_p[column - 1].value, csv_line.cell(column),
+                       csv_line.cell_length(column));
     }
     if (group_start != 0) return add_group(group_start, expected_column_count);
     return PLTFM_SUCCESS;

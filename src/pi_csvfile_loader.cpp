@@ -209,11 +209,13 @@ pltfm_status_t pi_csv_file_process(database::Tree &tree, const char *file_path_p
     LineEntry csv_line;
     LineEntry csv_line_3;
     LineEntry csv_line_4;
+    FlatLine data_line;
     std::unique_ptr<pltfm_attr_t, Deleter<void, mem::release>> value_list;
     const std::size_t columns = expected_column_count > 0 ? expected_column_count : 0;
     const bool allocated = csv_line.allocate(0, expected_column_count) &&
                            csv_line_3.allocate(3, expected_column_count) &&
                            csv_line_4.allocate(4, expected_column_count) &&
+                           data_line.allocate(expected_column_count) &&
                            (value_list.reset(static_cast<pltfm_attr_t *>(
                                 mem::alloc_zeroed(columns, sizeof(pltfm_attr_t)))),
                             value_list != nullptr);
@@ -257,8 +259,8 @@ pltfm_status_t pi_csv_file_process(database::Tree &tree, const char *file_path_p
                 rc = pi_csv_line_5_process(line, n, csv_line, value_list.get());
                 break;
             default:
-                rc = pi_csv_line_n_process(tree, line, n, csv_line, key_list, value_list.get(),
-                                           csv_line_3, csv_line_4);
+                rc = pi_csv_line_n_process(tree, line, line_no, n, data_line, key_list,
+                                           value_list.get(), csv_line_3, csv_line_4);
                 break;
         }
         if (rc != PLTFM_SUCCESS) {
