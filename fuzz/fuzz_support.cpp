@@ -15,9 +15,19 @@ namespace pltfm::fuzz {
 
 namespace fs = std::filesystem;
 
+// Present under the sanitizers: writes where their reports go, which stays open when
+// libFuzzer closes standard error (-close_fd_mask=2) to silence the library's log.
+extern "C" void __sanitizer_report_error_summary(const char *summary) __attribute__((weak));
+
 void check(bool ok, const char *what, const char *file, int line) {
     if (ok) return;
-    std::fprintf(stderr, "%s:%d: property broken: %s\n", file, line, what);
+    char text[512];
+    std::snprintf(text, sizeof text, "%s:%d: property broken: %s", file, line, what);
+    if (__sanitizer_report_error_summary != nullptr) {
+        __sanitizer_report_error_summary(text);
+    } else {
+        std::fprintf(stderr, "%s\n", text);
+    }
     std::abort();
 }
 

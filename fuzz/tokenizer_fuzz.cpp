@@ -2,6 +2,7 @@
 // line. Both forms (heap texts per slot, and the one-buffer form of data lines) must agree
 // with each other and with a plain reference split: cell count, statuses, and every stored
 // cell trimmed, upper-cased and never longer than 80 raw characters.
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -78,8 +79,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
         FUZZ_CHECK(want.empty() ? got == nullptr : (got != nullptr && want == got));
         const char *flat_got = flat.cell(c);
         FUZZ_CHECK(got == nullptr ? flat_got == nullptr
-                                  : (flat_got != nullptr && std::string(flat_got) == got &&
-                                     flat.cell_length(c) == want.size()));
+                                  : (flat_got != nullptr && std::string(flat_got) == got));
+        // As a value field: the first 23 characters, zero after them.
+        char field[PLTFM_ATTR_VALUE_LEN];
+        std::memset(field, 'x', sizeof field);
+        flat.copy_cell(c, field);
+        const std::string cut = want.substr(0, PLTFM_ATTR_VALUE_LEN - 1);
+        FUZZ_CHECK(std::memcmp(field, cut.data(), cut.size()) == 0);
+        for (std::size_t k = cut.size(); k < sizeof field; ++k) FUZZ_CHECK(field[k] == '\0');
         filled += got != nullptr;
     }
     FUZZ_CHECK(filled == nonempty);

@@ -210,15 +210,17 @@ pltfm_status_t pi_csv_file_process(database::Tree &tree, const char *file_path_p
     LineEntry csv_line_3;
     LineEntry csv_line_4;
     FlatLine data_line;
+    ColumnGroups groups;
     std::unique_ptr<pltfm_attr_t, Deleter<void, mem::release>> value_list;
     const std::size_t columns = expected_column_count > 0 ? expected_column_count : 0;
-    const bool allocated = csv_line.allocate(0, expected_column_count) &&
-                           csv_line_3.allocate(3, expected_column_count) &&
-                           csv_line_4.allocate(4, expected_column_count) &&
-                           data_line.allocate(expected_column_count) &&
-                           (value_list.reset(static_cast<pltfm_attr_t *>(
-                                mem::alloc_zeroed(columns, sizeof(pltfm_attr_t)))),
-                            value_list != nullptr);
+    const bool allocated =
+        csv_line.allocate(0, expected_column_count) &&
+        csv_line_3.allocate(3, expected_column_count) &&
+        csv_line_4.allocate(4, expected_column_count) &&
+        data_line.allocate(expected_column_count) && groups.allocate(expected_column_count) &&
+        (value_list.reset(
+             static_cast<pltfm_attr_t *>(mem::alloc_zeroed(columns, sizeof(pltfm_attr_t)))),
+         value_list != nullptr);
     if (!allocated) {
         PLTFM_LOG("malloc failed");
         return PLTFM_MEMORY;
@@ -254,13 +256,14 @@ pltfm_status_t pi_csv_file_process(database::Tree &tree, const char *file_path_p
                 break;
             case 4:
                 rc = pi_csv_line_4_process(line, n, csv_line_4, csv_line_3);
+                if (rc == PLTFM_SUCCESS) groups.build(n, csv_line_3, csv_line_4);
                 break;
             case 5:
                 rc = pi_csv_line_5_process(line, n, csv_line, value_list.get());
                 break;
             default:
                 rc = pi_csv_line_n_process(tree, line, line_no, n, data_line, key_list,
-                                           value_list.get(), csv_line_3, csv_line_4);
+                                           value_list.get(), groups);
                 break;
         }
         if (rc != PLTFM_SUCCESS) {

@@ -1,6 +1,7 @@
 // The comma tokenizer of the tuning files and the line entry that owns its cell texts.
 // No quoting or escaping: every comma separates, and a line ends at its first NUL, LF or CR.
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "alloc.h"
@@ -22,6 +23,25 @@ constexpr char to_upper(char c) noexcept {
 constexpr bool ends_line(char c) noexcept {
     return c == '\0' || c == '\n' || c == '\r';
 }
+
+// Character classes of the one-pass tokenizer of data lines, and the upper-case table.
+enum class CharClass : uint8_t { plain, blank, comma, end };
+constexpr auto kCharClass = [] {
+    std::array<CharClass, 256> t{};
+    for (int c = 0; c < 256; ++c) {
+        const char ch = static_cast<char>(c);
+        t[static_cast<std::size_t>(c)] = ends_line(ch)  ? CharClass::end
+                                         : ch == ','    ? CharClass::comma
+                                         : is_blank(ch) ? CharClass::blank
+                                                        : CharClass::plain;
+    }
+    return t;
+}();
+constexpr auto kUpper = [] {
+    std::array<char, 256> t{};
+    for (int c = 0; c < 256; ++c) t[static_cast<std::size_t>(c)] = to_upper(static_cast<char>(c));
+    return t;
+}();
 
 }  // namespace
 
@@ -49,11 +69,6 @@ void LineEntry::reset() noexcept {
     mem::release(entry_.token_list_p);
     entry_.token_list_p = nullptr;
     entry_.token_count = 0;
-}
-
-const char *LineEntry::cell(int32_t column) const noexcept {
-    if (column < 1 || column > entry_.token_count) return nullptr;
-    return entry_.token_list_p[column - 1];
 }
 
 namespace {
@@ -192,22 +207,16 @@ void FlatLine::reset() noexcept {
     text_size_ = 0;
 }
 
-const char *FlatLine::cell(int32_t column) const noexcept {
-    if (column < 1 || column > slots_) return nullptr;
-    return cells_[column - 1].text;
-}
-
-std::size_t FlatLine::cell_length(int32_t column) const noexcept {
-    if (column < 1 || column > slots_) return 0;
-    return cells_[column - 1].length;
-}
-
+// One pass over the line: each character is classified by table, copied upper-cased into the
+// buffer at its own position, and each cell is trimmed where it ends. The same cells,
+// statuses and messages as split_line with a storing callback (the tokenizer fuzzer checks).
 pltfm_status_t FlatLine::parse(const char *line_p, int32_t line_no, int32_t *actual_token_count_p,
                                int32_t *nonempty_token_count_p) noexcept {
     *nonempty_token_count_p = 0;
     for (int32_t i = 0; i < slots_; ++i) cells_[i] = Cell{nullptr, 0};
-    // Each stored cell takes at most its raw characters and a terminator.
-    const std::size_t needed = std::strlen(line_p) + 1;
+    // Each stored cell takes at most its raw characters and a terminator; the padding lets
+    // copy_cell read a whole value field from any cell.
+    const std::size_t needed = std::strlen(line_p) + 1 + PLTFM_ATTR_VALUE_LEN;
     if (needed > text_size_) {
         auto *text = static_cast<char *>(mem::alloc_zeroed(needed, 1));
         if (text == nullptr) {
@@ -218,19 +227,43 @@ pltfm_status_t FlatLine::parse(const char *line_p, int32_t line_no, int32_t *act
         text_ = text;
         text_size_ = needed;
     }
-    auto store = [&](int32_t index, std::size_t start, std::size_t end) -> pltfm_status_t {
-        if (end == start) return PLTFM_SUCCESS;
-        const pltfm_status_t rc = check_cell_length(end - start);
-        if (rc != PLTFM_SUCCESS) return rc;
-        // A cell's text goes where its raw characters stood, so texts never overlap.
-        char *out = text_ + start;
-        const std::size_t length = normalise(line_p, start, end, out);
-        if (length == 0) return PLTFM_SUCCESS;
-        cells_[index] = Cell{out, length};
-        ++*nonempty_token_count_p;
-        return PLTFM_SUCCESS;
-    };
-    return split_line(line_p, line_no, slots_, actual_token_count_p, false, store);
+    int64_t index = 0;
+    std::size_t start = 0;
+    for (std::size_t pos = 0;; ++pos) {
+        const auto c = static_cast<unsigned char>(line_p[pos]);
+        const CharClass kind = kCharClass[c];
+        if (kind == CharClass::plain || kind == CharClass::blank) {
+            text_[pos] = kUpper[c];
+            continue;
+        }
+        if (index < slots_ && pos > start) {
+            const pltfm_status_t rc = check_cell_length(pos - start);
+            if (rc != PLTFM_SUCCESS) {
+                PLTFM_LOG_AS("pi_csv_line_parse", "error processing value in line %d column %d",
+                             line_no, static_cast<int>(index + 1));
+                return rc;
+            }
+            std::size_t b = start, e = pos;
+            while (e > b &&
+                   kCharClass[static_cast<unsigned char>(line_p[e - 1])] == CharClass::blank)
+                --e;
+            while (b < e && kCharClass[static_cast<unsigned char>(line_p[b])] == CharClass::blank)
+                ++b;
+            if (b < e) {
+                text_[e] = '\0';  // over a trailing blank or the separator: never another cell
+                cells_[index] = Cell{text_ + b, e - b};
+                ++*nonempty_token_count_p;
+            }
+        }
+        if (kind == CharClass::end) break;
+        ++index;
+        start = pos + 1;
+    }
+    if (index >= slots_) {
+        return more_cells_than_slots(line_no, index, slots_, false, actual_token_count_p);
+    }
+    *actual_token_count_p = static_cast<int32_t>(index + 1);
+    return PLTFM_SUCCESS;
 }
 
 }  // namespace pltfm::csv

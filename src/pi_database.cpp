@@ -3,6 +3,7 @@
 // head; a port's lanes are appended so that a lookup can select them by position.
 #include <strings.h>
 
+#include <cassert>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -208,8 +209,12 @@ pi_lane_entry_t *pi_lane_create(InsertIndex &index, pi_front_panel_port_entry_t 
     return lane;
 }
 
+// How a row's values reach its tuning list: re-terminated one by one (any caller), or
+// copied whole (the loader's values, already terminated and zero after their text).
+enum class Values { terminate, copy_whole };
+
 pltfm_status_t pi_lane_serdes_attr_set(pi_lane_entry_t *lane, const pltfm_attr_t *value_list_p,
-                                       uint32_t value_count) noexcept {
+                                       uint32_t value_count, Values values) noexcept {
     if (lane->serdes_attr_p != nullptr) {
         PLTFM_LOG("lane entry has existing SerDes attributes");
         return PLTFM_EXIST;
@@ -221,7 +226,11 @@ pltfm_status_t pi_lane_serdes_attr_set(pi_lane_entry_t *lane, const pltfm_attr_t
         return PLTFM_MEMORY;
     }
     list[0] = lane->attr;
-    for (uint32_t i = 0; i < value_count; ++i) copy_terminated(list[i + 1], value_list_p[i]);
+    if (values == Values::copy_whole) {
+        std::memcpy(list + 1, value_list_p, value_count * sizeof(pltfm_attr_t));
+    } else {
+        for (uint32_t i = 0; i < value_count; ++i) copy_terminated(list[i + 1], value_list_p[i]);
+    }
     lane->serdes_attr_p = list;
     lane->serdes_attr_count = value_count + 1;
     return PLTFM_SUCCESS;
@@ -372,23 +381,32 @@ int64_t lane_number(const char *text) noexcept {
     return v;
 }
 
-// Inserts the row into the tree; on failure the failing function has logged.
-pltfm_status_t insert_row(Tree &tree, const pltfm_attr_t (&keys)[kRowKeyCount],
-                          const pltfm_attr_t *value_list_p, uint32_t value_count) noexcept {
-    auto at = [&keys](Level l) -> const pltfm_attr_t & { return keys[static_cast<int>(l)]; };
-    auto *cable = pi_cable_type_create(tree, at(Level::kCableType));
-    if (cable == nullptr) return PLTFM_MEMORY;
-    auto *vendor = pi_vendor_name_create(tree.index, cable, at(Level::kVendor));
-    if (vendor == nullptr) return PLTFM_MEMORY;
-    auto *speed = pi_lane_speed_create(tree.index, vendor, at(Level::kSpeed));
-    if (speed == nullptr) return PLTFM_MEMORY;
-    auto *encoding = pi_encoding_create(tree.index, speed, at(Level::kEncoding));
-    if (encoding == nullptr) return PLTFM_MEMORY;
-    auto *port = pi_front_panel_port_create(tree.index, encoding, at(Level::kFrontPort));
-    if (port == nullptr) return PLTFM_MEMORY;
-    auto *lane = pi_lane_create(tree.index, port, at(Level::kLane));
-    if (lane == nullptr) return PLTFM_MEMORY;
-    return pi_lane_serdes_attr_set(lane, value_list_p, value_count);
+// Inserts the row (keys in level order, terminated and zero after their text) into the
+// tree. On failure the failing function has logged; the whole tree goes, so that a failed
+// row never leaves a partial tree behind.
+pltfm_status_t insert_row(Tree &tree, const pltfm_attr_t *keys, const pltfm_attr_t *value_list_p,
+                          uint32_t value_count, Values values) noexcept {
+    const pltfm_status_t rc = [&]() -> pltfm_status_t {
+        auto at = [keys](Level l) -> const pltfm_attr_t & { return keys[static_cast<int>(l)]; };
+        auto *cable = pi_cable_type_create(tree, at(Level::kCableType));
+        if (cable == nullptr) return PLTFM_MEMORY;
+        auto *vendor = pi_vendor_name_create(tree.index, cable, at(Level::kVendor));
+        if (vendor == nullptr) return PLTFM_MEMORY;
+        auto *speed = pi_lane_speed_create(tree.index, vendor, at(Level::kSpeed));
+        if (speed == nullptr) return PLTFM_MEMORY;
+        auto *encoding = pi_encoding_create(tree.index, speed, at(Level::kEncoding));
+        if (encoding == nullptr) return PLTFM_MEMORY;
+        auto *port = pi_front_panel_port_create(tree.index, encoding, at(Level::kFrontPort));
+        if (port == nullptr) return PLTFM_MEMORY;
+        auto *lane = pi_lane_create(tree.index, port, at(Level::kLane));
+        if (lane == nullptr) return PLTFM_MEMORY;
+        return pi_lane_serdes_attr_set(lane, value_list_p, value_count, values);
+    }();
+    if (rc != PLTFM_SUCCESS) {
+        PLTFM_LOG_AS("pi_database_add_row", "deinit due to error %d", rc);
+        pi_database_deinit(tree);
+    }
+    return rc;
 }
 
 // Never destroyed: the library's detached threads may still reach it while the process exits.
@@ -434,13 +452,14 @@ pltfm_status_t pi_database_add_row(Tree &tree, const pltfm_attr_t *key_list_p, u
     pltfm_attr_t keys[kRowKeyCount];
     for (uint32_t l = 0; l < kRowKeyCount; ++l) copy_terminated(keys[l], key_list_p[index[l]]);
 
-    const pltfm_status_t rc = insert_row(tree, keys, value_list_p, value_count);
-    if (rc != PLTFM_SUCCESS) {
-        // A failed row never leaves a partial tree behind: the whole tree goes.
-        PLTFM_LOG("deinit due to error %d", rc);
-        pi_database_deinit(tree);
-    }
-    return rc;
+    return insert_row(tree, keys, value_list_p, value_count, Values::terminate);
+}
+
+pltfm_status_t add_loaded_row(Tree &tree, const pltfm_attr_t *key_list_p,
+                              const pltfm_attr_t *value_list_p, uint32_t value_count) noexcept {
+    assert(value_count > 0);
+    for (uint32_t l = 0; l < kRowKeyCount; ++l) assert(raw_key(key_list_p[l]) == kRowKeys[l]);
+    return insert_row(tree, key_list_p, value_list_p, value_count, Values::copy_whole);
 }
 
 pltfm_status_t pi_database_get(const Tree &tree, const pltfm_attr_t *key_list_p, uint32_t key_count,

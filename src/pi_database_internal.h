@@ -34,6 +34,11 @@ Tree &live_tree() noexcept;
 
 pltfm_status_t pi_database_add_row(Tree &tree, const pltfm_attr_t *key_list_p, uint32_t key_count,
                                    const pltfm_attr_t *value_list_p, uint32_t value_count) noexcept;
+// pi_database_add_row for the loader's own rows: the six keys in level order (the order of
+// pi_key_idx_e) and every key and value terminated and zero after its text, as the loader
+// stores them; they are copied without being checked or re-terminated. Same messages.
+pltfm_status_t add_loaded_row(Tree &tree, const pltfm_attr_t *key_list_p,
+                              const pltfm_attr_t *value_list_p, uint32_t value_count) noexcept;
 pltfm_status_t pi_database_get(const Tree &tree, const pltfm_attr_t *key_list_p, uint32_t key_count,
                                pltfm_attr_t *value_list_p, uint32_t *value_count_p) noexcept;
 // PLTFM_UNINIT with a message when the tree is already empty.
