@@ -54,6 +54,11 @@ void write_file(const std::string &path, std::string_view bytes) {
     FUZZ_CHECK(std::fclose(f) == 0);
 }
 
+// One valid table of one row: port "1", lane "0", TX_EQ_MAIN "40".
+constexpr std::string_view kBaselineFile =
+    "VERSION,CABLE TYPE,VENDOR,,\n1.0,DAC_1M,GENERIC,,\n,,,SPEED,ENCODING\n"
+    ",,,25G/100G,NRZ\nINDEX,FRONT PORT,LANE,TX_EQ_MAIN,TX_EQ_POST\n1,1,0,40,-8\n";
+
 const std::string &tuning_dir_from(std::string_view text) {
     static const std::string dir = [] {
         const std::string d = scratch_dir() + "/tuning";
@@ -62,11 +67,12 @@ const std::string &tuning_dir_from(std::string_view text) {
     }();
     constexpr std::string_view kSplit = "\n=====\n";
     const std::size_t at = text.find(kSplit);
-    write_file(dir + "/a.csv", text.substr(0, at));
+    // Names of six characters or more: shorter ones are not tuning files.
+    write_file(dir + "/tune_a.csv", text.substr(0, at));
     if (at == std::string_view::npos) {
-        std::remove((dir + "/b.csv").c_str());
+        std::remove((dir + "/tune_b.csv").c_str());
     } else {
-        write_file(dir + "/b.csv", text.substr(at + kSplit.size()));
+        write_file(dir + "/tune_b.csv", text.substr(at + kSplit.size()));
     }
     return dir;
 }
@@ -75,9 +81,7 @@ const std::string &baseline_dir() {
     static const std::string dir = [] {
         const std::string d = scratch_dir() + "/baseline";
         fs::create_directory(d);
-        write_file(d + "/base.csv",
-                   "VERSION,CABLE TYPE,VENDOR,,\n1.0,DAC_1M,GENERIC,,\n,,,SPEED,ENCODING\n"
-                   ",,,25G/100G,NRZ\nINDEX,FRONT PORT,LANE,TX_EQ_MAIN,TX_EQ_POST\n1,1,0,40,-8\n");
+        write_file(d + "/base.csv", kBaselineFile);
         return d;
     }();
     return dir;
@@ -223,6 +227,17 @@ void lookup_every_port(const database::Tree &tree) {
 }  // namespace
 
 void exercise_loader(std::string_view text, unsigned long fail_at) {
+    // Once: a valid file written the way inputs are must load, or every input would only
+    // exercise the path of a missing directory.
+    static const bool setup_loads = [] {
+        database::Tree tree;
+        const pltfm_status_t rc =
+            database::pi_database_init(tree, tuning_dir_from(kBaselineFile).c_str());
+        database::discard(tree);
+        return rc == PLTFM_SUCCESS;
+    }();
+    FUZZ_CHECK(setup_loads);
+
     const std::string &dir = tuning_dir_from(text);
 
     database::Tree tree;

@@ -68,9 +68,9 @@ def main():
             "RX_CTLE_BW": 17, "RX_EQ_COARSE_TUNE_EFFORT_25G": 20, "SD_RESET_25G": 28,
             "SD_RESET_THRESHOLD": 29, "TX_EQ_ATTN": 32, "TX_EQ_POST": 34, "TX_EQ_PRE1": 37}
 
-    def rows(spec):
+    def rows(items):
         out = b""
-        for key, text in spec:
+        for key, text in items:
             k = keys[key] if isinstance(key, str) else key
             out += struct.pack("<I", k) + text.encode().ljust(24, b"\0")[:24]
         return out
