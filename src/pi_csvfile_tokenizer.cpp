@@ -108,50 +108,6 @@ pltfm_status_t more_cells_than_slots(int32_t line_no, int64_t commas, int32_t ca
     return PLTFM_LENGTH_MISMATCH;
 }
 
-// Splits a line at its commas: store(index, start, end) is called for each cell whose index
-// is below the capacity, in order, and its failure ends the split with a message naming the
-// cell. Returns the tokenizer's status; *actual_token_count_p as pi_csv_line_parse gives it.
-template <class Store>
-pltfm_status_t split_line(const char *line_p, int32_t line_no, int32_t capacity,
-                          int32_t *actual_token_count_p, bool mask_length_mismatch_log,
-                          Store store) noexcept {
-    if (capacity <= 0) {
-        // Nothing to store: only the cells are counted (the first pass over every line).
-        const char *end = line_p + std::strcspn(line_p, "\r\n");
-        return more_cells_than_slots(line_no, std::count(line_p, end, ','), capacity,
-                                     mask_length_mismatch_log, actual_token_count_p);
-    }
-    int64_t index = 0;  // 64-bit: a pathological line cannot overflow the count
-    std::size_t start = 0;
-    std::size_t pos = 0;
-    auto store_cell = [&]() -> pltfm_status_t {
-        const pltfm_status_t rc = store(static_cast<int32_t>(index), start, pos);
-        if (rc != PLTFM_SUCCESS) {
-            PLTFM_LOG_AS("pi_csv_line_parse", "error processing value in line %d column %d",
-                         line_no, static_cast<int>(index + 1));
-        }
-        return rc;
-    };
-    for (; !ends_line(line_p[pos]); ++pos) {
-        if (line_p[pos] != ',') continue;
-        if (index < capacity) {
-            const pltfm_status_t rc = store_cell();
-            if (rc != PLTFM_SUCCESS) return rc;
-        }
-        ++index;
-        start = pos + 1;
-    }
-
-    if (index >= capacity) {
-        return more_cells_than_slots(line_no, index, capacity, mask_length_mismatch_log,
-                                     actual_token_count_p);
-    }
-    const pltfm_status_t rc = store_cell();
-    if (rc != PLTFM_SUCCESS) return rc;
-    *actual_token_count_p = static_cast<int32_t>(index + 1);
-    return PLTFM_SUCCESS;
-}
-
 }  // namespace
 
 pltfm_status_t pi_csv_line_token_copy(const char *line_p, std::size_t start_idx,
@@ -174,19 +130,50 @@ pltfm_status_t pi_csv_line_parse(const char *line_p, pi_csv_line_entry_t *csv_li
                                  int32_t *actual_token_count_p, int32_t *nonempty_token_count_p,
                                  bool mask_length_mismatch_log) noexcept {
     *nonempty_token_count_p = 0;
-    auto store = [&](int32_t index, std::size_t start, std::size_t end) -> pltfm_status_t {
+    const int32_t capacity = csv_line_p->token_count;
+    const int32_t line_no = csv_line_p->line_no;
+    if (capacity <= 0) {
+        // Nothing to store: only the cells are counted (the first pass over every line).
+        const char *end = line_p + std::strcspn(line_p, "\r\n");
+        return more_cells_than_slots(line_no, std::count(line_p, end, ','), capacity,
+                                     mask_length_mismatch_log, actual_token_count_p);
+    }
+    int64_t index = 0;  // 64-bit: a pathological line cannot overflow the count
+    std::size_t start = 0;
+    std::size_t pos = 0;
+    // Stores the cell [start, pos) into slot `index`; a failure is reported for its column.
+    auto store = [&]() -> pltfm_status_t {
         char *text = nullptr;
-        if (end > start) {
-            const pltfm_status_t rc = pi_csv_line_token_copy(line_p, start, end, &text);
-            if (rc != PLTFM_SUCCESS) return rc;
+        if (pos > start) {
+            const pltfm_status_t rc = pi_csv_line_token_copy(line_p, start, pos, &text);
+            if (rc != PLTFM_SUCCESS) {
+                PLTFM_LOG_AS("pi_csv_line_parse", "error processing value in line %d column %d",
+                             line_no, static_cast<int>(index + 1));
+                return rc;
+            }
         }
         mem::release(csv_line_p->token_list_p[index]);
         csv_line_p->token_list_p[index] = text;
         if (text != nullptr) ++*nonempty_token_count_p;
         return PLTFM_SUCCESS;
     };
-    return split_line(line_p, csv_line_p->line_no, csv_line_p->token_count, actual_token_count_p,
-                      mask_length_mismatch_log, store);
+    for (; !ends_line(line_p[pos]); ++pos) {
+        if (line_p[pos] != ',') continue;
+        if (index < capacity) {
+            const pltfm_status_t rc = store();
+            if (rc != PLTFM_SUCCESS) return rc;
+        }
+        ++index;
+        start = pos + 1;
+    }
+    if (index >= capacity) {
+        return more_cells_than_slots(line_no, index, capacity, mask_length_mismatch_log,
+                                     actual_token_count_p);
+    }
+    const pltfm_status_t rc = store();
+    if (rc != PLTFM_SUCCESS) return rc;
+    *actual_token_count_p = static_cast<int32_t>(index + 1);
+    return PLTFM_SUCCESS;
 }
 
 bool FlatLine::allocate(int32_t slots) noexcept {
@@ -209,7 +196,7 @@ void FlatLine::reset() noexcept {
 
 // One pass over the line: each character is classified by table, copied upper-cased into the
 // buffer at its own position, and each cell is trimmed where it ends. The same cells,
-// statuses and messages as split_line with a storing callback (the tokenizer fuzzer checks).
+// statuses and messages as pi_csv_line_parse (the tokenizer fuzzer checks that they agree).
 pltfm_status_t FlatLine::parse(const char *line_p, int32_t line_no, int32_t *actual_token_count_p,
                                int32_t *nonempty_token_count_p) noexcept {
     *nonempty_token_count_p = 0;
