@@ -1,12 +1,17 @@
 # Entry points for people and CI. Each target installs what is missing (Debian packages),
 # configures, builds and runs. Build trees: build/ (plain), build-asan/, build-tsan/.
+SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 APT_PACKAGES := cmake ninja-build g++ make pkg-config file libgtest-dev libgmock-dev \
 	libbenchmark-dev redis-server redis-tools libcli11-dev nlohmann-json3-dev dpkg-dev \
-	man-db groff-base
+	man-db groff-base clang libclang-rt-14-dev
+# Seconds each fuzzer runs in `make fuzz`; how long `make soak` runs.
+FUZZ_SECONDS ?= 60
+SOAK_SECONDS ?= 300
+FUZZERS := tuning_load tuning_load_alloc eeprom_decode translate translate_alloc tokenizer
 
-.PHONY: all deps build test test-asan test-tsan test-sequences bench demo package clean
+.PHONY: all deps build test test-asan test-tsan test-sequences bench fuzz soak demo package clean
 
 all: build
 
@@ -55,6 +60,37 @@ bench: deps
 	cmake --build build-bench -j $(JOBS)
 	for b in build-bench/bench/*_bench; do "$$b" || exit 1; done
 
+# Every fuzzer (clang, libFuzzer, ASan+UBSan) for FUZZ_SECONDS on its seed corpus and
+# dictionary. New inputs go to build-fuzz/corpus/<name>; a finding stops the run, fails the
+# target and leaves its reproducer as build-fuzz/findings/<name>-crash-*.
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DPLTFM_BUILD_FUZZERS=ON -DPLTFM_BUILD_TESTS=OFF -DPLTFM_BUILD_TOOLS=OFF $(CMAKE_FLAGS)
+	cmake --build build-fuzz -j $(JOBS) --target pltfm_fuzzers
+	@mkdir -p build-fuzz/findings
+	@for f in $(FUZZERS); do \
+	  mkdir -p build-fuzz/corpus/$$f; \
+	  dict=fuzz/dict/tuning.dict; \
+	  case $$f in translate*) dict=fuzz/dict/translate.dict;; eeprom*) dict=fuzz/dict/eeprom.dict;; esac; \
+	  extra=; [ $$f = eeprom_decode ] && extra=tests/data/eeprom; \
+	  echo "== $$f: $(FUZZ_SECONDS) s"; \
+	  ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  build-fuzz/fuzz/$${f}_fuzzer -max_total_time=$(FUZZ_SECONDS) -max_len=8192 -timeout=20 \
+	    -rss_limit_mb=4096 -close_fd_mask=2 -print_final_stats=1 -dict=$$dict \
+	    -artifact_prefix=build-fuzz/findings/$$f- build-fuzz/corpus/$$f fuzz/corpus/$$f $$extra \
+	    2>&1 | tee build-fuzz/$$f.log | grep -E '^(#[0-9]+[[:space:]]+DONE|stat::|==[0-9]+==|SUMMARY|.*property broken)' ; \
+	  [ $${PIPESTATUS[0]} -eq 0 ] || { echo "$$f: finding in build-fuzz/findings/"; exit 1; }; \
+	done
+
+# The whole library for SOAK_SECONDS against a private redis-server and a fake platform tree
+# (build-soak/): prints a table of samples, writes build-soak/soak.csv and soak.svg, and
+# fails when memory grows or descriptors, threads or children leak.
+soak: deps
+	cmake -S . -B build-soak -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLTFM_BUILD_TESTS=OFF \
+	  $(CMAKE_FLAGS)
+	cmake --build build-soak -j $(JOBS) --target pltfm-soak
+	cd build-soak && ./tools/pltfm-soak --seconds $(SOAK_SECONDS) --csv soak.csv --log pltfm-soak.log
+
 # The simulated switch: start-up, bring-up of every port, a module swap and a tuning rescan
 # (about a minute). The library's log is kept in build/pltfm-sim.log.
 demo: build
@@ -66,4 +102,4 @@ package: build
 	@ls -1 build/libpltfm_*.deb
 
 clean:
-	rm -rf build build-asan build-tsan build-bench
+	rm -rf build build-asan build-tsan build-bench build-fuzz build-soak

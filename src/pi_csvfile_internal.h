@@ -6,8 +6,10 @@
 #include <dirent.h>
 
 #include <cstddef>
+#include <cstring>
 #include <memory>
 
+#include "attr_value.h"
 #include "pi_csvfile_private.h"
 #include "pi_database_internal.h"
 #include "platform_types.h"
@@ -48,10 +50,84 @@ class LineEntry {
     pi_csv_line_entry_t *get() noexcept { return &entry_; }
     const pi_csv_line_entry_t *get() const noexcept { return &entry_; }
     // Text of the 1-based column, null when empty or beyond the slots.
-    const char *cell(int32_t column) const noexcept;
+    const char *cell(int32_t column) const noexcept {
+        if (column < 1 || column > entry_.token_count) return nullptr;
+        return entry_.token_list_p[column - 1];
+    }
 
   private:
     pi_csv_line_entry_t entry_{};
+};
+
+// The cells of one data line normalised into a single buffer owned by the line, without a
+// heap text per cell: the same cells, counts, statuses and messages as pi_csv_line_parse
+// into an entry of as many slots (unmasked), for the lines that are read most.
+class FlatLine {
+  public:
+    FlatLine() = default;
+    ~FlatLine() { reset(); }
+    FlatLine(const FlatLine &) = delete;
+    FlatLine &operator=(const FlatLine &) = delete;
+
+    // Gives the line `slots` cell slots; false when the array cannot be had.
+    bool allocate(int32_t slots) noexcept;
+    void reset() noexcept;
+    pltfm_status_t parse(const char *line_p, int32_t line_no, int32_t *actual_token_count_p,
+                         int32_t *nonempty_token_count_p) noexcept;
+    // Text of the 1-based column, null when empty or beyond the slots.
+    const char *cell(int32_t column) const noexcept {
+        return column < 1 || column > slots_ ? nullptr : cells_[column - 1].text;
+    }
+    // Stores that text into a value field: cut to 23 characters, zero after it.
+    void copy_cell(int32_t column, char (&dst)[PLTFM_ATTR_VALUE_LEN]) const noexcept {
+        const char *text = cell(column);
+        if (text == nullptr) {
+            std::memset(dst, 0, sizeof dst);
+        } else {
+            set_padded_value(dst, text, cells_[column - 1].length);  // the buffer is padded
+        }
+    }
+
+  private:
+    struct Cell {
+        const char *text;
+        std::size_t length;
+    };
+    Cell *cells_ = nullptr;
+    int32_t slots_ = 0;
+    char *text_ = nullptr;  // grows to the longest line, plus a value field of padding
+    std::size_t text_size_ = 0;
+};
+
+// The column groups of a file as its lines 3 and 4 define them, worked out once per file:
+// each data line adds one row per group, under the group's speed and encoding.
+struct ColumnGroup {
+    int32_t first;  // 1-based columns first..last
+    int32_t last;
+    const char *speed;     // line 4's texts, kept by its entry; null for none
+    const char *encoding;  // the encoding in effect when the group is added
+};
+
+class ColumnGroups {
+  public:
+    ColumnGroups() = default;
+    ~ColumnGroups();
+    ColumnGroups(const ColumnGroups &) = delete;
+    ColumnGroups &operator=(const ColumnGroups &) = delete;
+
+    // Room for the groups of `columns` columns; false when it cannot be had.
+    bool allocate(int32_t columns) noexcept;
+    // Walks line 3 from column 4: a SPEED cell opens a group (closing the one before), an
+    // ENCODING cell sets the encoding of the groups added after it.
+    void build(int32_t expected_column_count, const LineEntry &csv_line_3,
+               const LineEntry &csv_line_4) noexcept;
+    const ColumnGroup *begin() const noexcept { return groups_; }
+    const ColumnGroup *end() const noexcept { return groups_ + count_; }
+
+  private:
+    ColumnGroup *groups_ = nullptr;
+    int32_t capacity_ = 0;
+    int32_t count_ = 0;
 };
 
 // ---- line rules ----
@@ -78,11 +154,10 @@ pltfm_status_t pi_csv_line_4_process(const char *line_p, int32_t expected_column
 pltfm_status_t pi_csv_line_5_process(const char *line_p, int32_t expected_column_count,
                                      LineEntry &csv_line, pltfm_attr_t *value_list_p) noexcept;
 // Adds one row per column group of a data line to the tree.
-pltfm_status_t pi_csv_line_n_process(database::Tree &tree, const char *line_p,
-                                     int32_t expected_column_count, LineEntry &csv_line,
+pltfm_status_t pi_csv_line_n_process(database::Tree &tree, const char *line_p, int32_t line_no,
+                                     int32_t expected_column_count, FlatLine &csv_line,
                                      pltfm_attr_t *key_list_p, pltfm_attr_t *value_list_p,
-                                     const LineEntry &csv_line_3,
-                                     const LineEntry &csv_line_4) noexcept;
+                                     const ColumnGroups &groups) noexcept;
 
 // ---- directory and file passes ----
 
@@ -110,6 +185,8 @@ class FilePass {
     LineEntry csv_line_;
     LineEntry csv_line_3_;
     LineEntry csv_line_4_;
+    FlatLine data_line_;
+    ColumnGroups groups_;
     std::unique_ptr<pltfm_attr_t, ValueListFree> value_list_;
     pltfm_attr_t key_list_[PI_KEY_IDX_MAX] = {};
 };

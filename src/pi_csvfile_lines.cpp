@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "alloc.h"
 #include "attr_value.h"
 #include "log.h"
 #include "pi_csvfile_internal.h"
@@ -63,7 +64,8 @@ constexpr const char *kIndexWord = "INDEX";
 
 // A cell (null when empty) equal to a key word.
 bool cell_is(const char *cell, const char *word) noexcept {
-    return cell != nullptr && word != nullptr && std::strcmp(cell, word) == 0;
+    // The first characters first: data lines ask this of every column.
+    return cell != nullptr && word != nullptr && cell[0] == word[0] && std::strcmp(cell, word) == 0;
 }
 
 // Result of tokenizing a second-pass line into its entry.
@@ -302,56 +304,79 @@ pltfm_status_t pi_csv_line_5_process(const char *line_p, int32_t expected_column
 
 // ---- second pass: data lines ----
 
-pltfm_status_t pi_csv_line_n_process(database::Tree &tree, const char *line_p,
-                                     int32_t expected_column_count, LineEntry &csv_line,
+ColumnGroups::~ColumnGroups() {
+    mem::release(groups_);
+}
+
+bool ColumnGroups::allocate(int32_t columns) noexcept {
+    mem::release(groups_);
+    groups_ = nullptr;
+    capacity_ = count_ = 0;
+    if (columns <= 0) return true;
+    groups_ = static_cast<ColumnGroup *>(
+        mem::alloc_zeroed(static_cast<std::size_t>(columns), sizeof(ColumnGroup)));
+    if (groups_ == nullptr) return false;
+    capacity_ = columns;
+    return true;
+}
+
+void ColumnGroups::build(int32_t expected_column_count, const LineEntry &csv_line_3,
+                         const LineEntry &csv_line_4) noexcept {
+    count_ = 0;
+    const char *speed = nullptr;
+    const char *encoding = nullptr;
+    int32_t start = 0;  // none open yet
+    auto close = [&](int32_t last) {
+        if (start != 0 && count_ < capacity_) groups_[count_++] = {start, last, speed, encoding};
+    };
+    for (int32_t column = 4; column <= expected_column_count; ++column) {
+        const char *header = csv_line_3.cell(column);
+        if (cell_is(header, pi_key_name_speed_p)) {
+            close(column - 1);
+            speed = csv_line_4.cell(column);
+            start = column;
+        } else if (cell_is(header, pi_key_name_encoding_p)) {
+            encoding = csv_line_4.cell(column);
+        }
+    }
+    close(expected_column_count);
+}
+
+pltfm_status_t pi_csv_line_n_process(database::Tree &tree, const char *line_p, int32_t line_no,
+                                     int32_t expected_column_count, FlatLine &csv_line,
                                      pltfm_attr_t *key_list_p, pltfm_attr_t *value_list_p,
-                                     const LineEntry &csv_line_3,
-                                     const LineEntry &csv_line_4) noexcept {
-    const int32_t line_no = csv_line.get()->line_no;
-    const Shape s = tokenize(line_p, csv_line);
+                                     const ColumnGroups &groups) noexcept {
+    Shape s{PLTFM_SUCCESS, -1, -1};
+    s.rc = csv_line.parse(line_p, line_no, &s.cells, &s.nonempty);
     if (!shape_ok(s, expected_column_count) ||
         (s.nonempty != 0 && s.nonempty != expected_column_count)) {
         return format_report(__func__, line_no, expected_column_count, s, "0 or all");
     }
     if (s.nonempty == 0) return PLTFM_SUCCESS;  // separator line
 
-    set_attr_value(key_list_p[PI_KEY_IDX_FRONT_PORT].value, csv_line.cell(2));
-    set_attr_value(key_list_p[PI_KEY_IDX_LANE].value, csv_line.cell(3));
+    csv_line.copy_cell(2, key_list_p[PI_KEY_IDX_FRONT_PORT].value);
+    csv_line.copy_cell(3, key_list_p[PI_KEY_IDX_LANE].value);
+    for (int32_t column = 4; column <= expected_column_count; ++column)
+        csv_line.copy_cell(column, value_list_p[column - 1].value);
 
-    // Adds columns first..last (1-based) as one row under the current keys.
-    auto add_group = [&](int32_t first, int32_t last) -> pltfm_status_t {
-        const pltfm_status_t rc = database::pi_database_add_row(
-            tree, key_list_p, PI_KEY_IDX_MAX, value_list_p + (first - 1),
-            static_cast<uint32_t>(last - first + 1));
+    // One row per group, left to right; a refused row ends the line.
+    for (const ColumnGroup &g : groups) {
+        set_attr_value(key_list_p[PI_KEY_IDX_SPEED].value, g.speed);
+        set_attr_value(key_list_p[PI_KEY_IDX_ENCODING].value, g.encoding);
+        const pltfm_status_t rc =
+            database::add_loaded_row(tree, key_list_p, value_list_p + (g.first - 1),
+                                     static_cast<uint32_t>(g.last - g.first + 1));
         if (rc != PLTFM_SUCCESS) {
-            PLTFM_LOG_AS("pi_csv_line_n_process",
-                         "line %d database add failed for CABLE TYPE (%s) VENDOR (%s) SPEED (%s) "
-                         "ENCODING (%s) FRONT PORT (%s) LANE (%s)",
-                         line_no, key_list_p[PI_KEY_IDX_CABLE_TYPE].value,
-                         key_list_p[PI_KEY_IDX_VENDOR].value, key_list_p[PI_KEY_IDX_SPEED].value,
-                         key_list_p[PI_KEY_IDX_ENCODING].value,
-                         key_list_p[PI_KEY_IDX_FRONT_PORT].value,
-                         key_list_p[PI_KEY_IDX_LANE].value);
+            PLTFM_LOG(
+                "line %d database add failed for CABLE TYPE (%s) VENDOR (%s) SPEED (%s) "
+                "ENCODING (%s) FRONT PORT (%s) LANE (%s)",
+                line_no, key_list_p[PI_KEY_IDX_CABLE_TYPE].value,
+                key_list_p[PI_KEY_IDX_VENDOR].value, key_list_p[PI_KEY_IDX_SPEED].value,
+                key_list_p[PI_KEY_IDX_ENCODING].value, key_list_p[PI_KEY_IDX_FRONT_PORT].value,
+                key_list_p[PI_KEY_IDX_LANE].value);
+            return rc;
         }
-        return rc;
-    };
-
-    int32_t group_start = 0;  // none open yet
-    for (int32_t column = 4; column <= expected_column_count; ++column) {
-        const char *header = csv_line_3.cell(column);
-        if (cell_is(header, pi_key_name_speed_p)) {
-            if (group_start != 0) {
-                const pltfm_status_t rc = add_group(group_start, column - 1);
-                if (rc != PLTFM_SUCCESS) return rc;
-            }
-            set_attr_value(key_list_p[PI_KEY_IDX_SPEED].value, csv_line_4.cell(column));
-            group_start = column;
-        } else if (cell_is(header, pi_key_name_encoding_p)) {
-            set_attr_value(key_list_p[PI_KEY_IDX_ENCODING].value, csv_line_4.cell(column));
-        }
-        set_attr_value(value_list_p[column - 1].value, csv_line.cell(column));
     }
-    if (group_start != 0) return add_group(group_start, expected_column_count);
     return PLTFM_SUCCESS;
 }
 

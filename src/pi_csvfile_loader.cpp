@@ -212,7 +212,8 @@ FilePass::FilePass(int32_t expected_column_count) noexcept : columns_(expected_c
     const std::size_t columns = expected_column_count > 0 ? expected_column_count : 0;
     allocated_ = csv_line_.allocate(0, expected_column_count) &&
                  csv_line_3_.allocate(3, expected_column_count) &&
-                 csv_line_4_.allocate(4, expected_column_count);
+                 csv_line_4_.allocate(4, expected_column_count) &&
+                 data_line_.allocate(expected_column_count) && groups_.allocate(expected_column_count);
     if (allocated_) {
         value_list_.reset(
             static_cast<pltfm_attr_t *>(mem::alloc_zeroed(columns, sizeof(pltfm_attr_t))));
@@ -228,20 +229,24 @@ FilePass::FilePass(int32_t expected_column_count) noexcept : columns_(expected_c
 
 pltfm_status_t FilePass::next_line(database::Tree &tree, const char *line) noexcept {
     const int32_t n = columns_;
-    switch (++csv_line_.get()->line_no) {
+    const int32_t line_no = ++csv_line_.get()->line_no;
+    switch (line_no) {
         case 1:
             return pi_csv_line_1_process(line, n, csv_line_);
         case 2:
             return pi_csv_line_2_process(line, n, csv_line_, key_list_);
         case 3:
             return pi_csv_line_3_process(line, n, csv_line_3_);
-        case 4:
-            return pi_csv_line_4_process(line, n, csv_line_4_, csv_line_3_);
+        case 4: {
+            const pltfm_status_t rc = pi_csv_line_4_process(line, n, csv_line_4_, csv_line_3_);
+            if (rc == PLTFM_SUCCESS) groups_.build(n, csv_line_3_, csv_line_4_);
+            return rc;
+        }
         case 5:
             return pi_csv_line_5_process(line, n, csv_line_, value_list_.get());
         default:
-            return pi_csv_line_n_process(tree, line, n, csv_line_, key_list_, value_list_.get(),
-                                         csv_line_3_, csv_line_4_);
+            return pi_csv_line_n_process(tree, line, line_no, n, data_line_, key_list_,
+                                         value_list_.get(), groups_);
     }
 }
 

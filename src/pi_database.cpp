@@ -3,6 +3,7 @@
 // head; a port's lanes are appended so that a lookup can select them by position.
 #include <strings.h>
 
+#include <cassert>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -33,17 +34,80 @@ Entry *find_exact(Entry *head, const char *text) noexcept {
     return nullptr;
 }
 
-// Returns the entry with the key's text, or pushes a new one at the head of the list.
-// Null only when the allocation failed.
+// Lists up to this length are searched by walking them from the head, which for the short
+// lists of real tuning files is the fastest; a list that grows longer is entered in the
+// tree's index, so that a row costs the same however many ports or lanes a file has.
+constexpr int kWalkLimit = 16;
+
+// What walking the first kWalkLimit entries of a list found.
+template <class Entry>
+struct Walk {
+    Entry *found = nullptr;  // the entry with the text, if among those walked
+    Entry *last = nullptr;   // the last entry walked: the tail of a list that is not indexed
+    int length = 0;          // entries walked before `found` or the end
+    bool indexed = false;    // longer than kWalkLimit, so every entry is in the index
+};
+
+// Equal key texts of an entry and a row key, both terminated and zero after their text (as
+// the tree and copy_terminated store them): the whole fields compare equal.
+bool same_value(const pltfm_attr_t &attr, const pltfm_attr_t &key) noexcept {
+    return std::memcmp(attr.value, key.value, sizeof attr.value) == 0;
+}
+
 template <class Entry, Entry *Entry::*Next>
-Entry *find_or_push(Entry *&head, pltfm_attr_type_t level_key, const pltfm_attr_t &key) noexcept {
-    if (Entry *found = find_exact<Entry, Next>(head, key.value)) return found;
+Walk<Entry> walk(Entry *head, const pltfm_attr_t &key) noexcept {
+    Walk<Entry> w;
+    for (Entry *e = head; e != nullptr; e = e->*Next) {
+        if (w.length == kWalkLimit) {
+            w.indexed = true;
+            break;
+        }
+        if (same_value(e->attr, key)) {
+            w.found = e;
+            break;
+        }
+        w.last = e;
+        ++w.length;
+    }
+    return w;
+}
+
+// Enters every entry of a list that has just outgrown kWalkLimit in the index, with room
+// for `spare` further slots. False when the index could not grow.
+template <class Entry, Entry *Entry::*Next>
+bool index_list(InsertIndex &index, const void *parent, Entry *head, std::size_t length,
+                std::size_t spare) noexcept {
+    if (!index.reserve(length + spare)) return false;
+    for (Entry *e = head; e != nullptr; e = e->*Next)
+        *index.slot(InsertIndex::Link::child, parent, e->attr.value) = e;
+    return true;
+}
+
+// Returns the entry with the key's text, or pushes a new one at the head of the list (null
+// parent: the tree's own list). Null only when an allocation failed.
+template <class Entry, Entry *Entry::*Next>
+Entry *find_or_push(InsertIndex &index, const void *parent, Entry *&head,
+                    pltfm_attr_type_t level_key, const pltfm_attr_t &key) noexcept {
+    const Walk<Entry> w = walk<Entry, Next>(head, key);
+    if (w.found != nullptr) return w.found;
+    void **slot = nullptr;
+    if (w.indexed) {
+        slot = index.slot(InsertIndex::Link::child, parent, key.value);
+        if (slot == nullptr) return nullptr;
+        if (*slot != nullptr) return static_cast<Entry *>(*slot);
+    }
     auto *entry = static_cast<Entry *>(mem::alloc_zeroed(1, sizeof(Entry)));
     if (entry == nullptr) return nullptr;
     entry->attr.key = level_key;
     set_attr_value(entry->attr.value, key.value);
     entry->*Next = head;
     head = entry;
+    if (slot != nullptr) {
+        *slot = entry;
+    } else if (w.length + 1 > kWalkLimit &&
+               !index_list<Entry, Next>(index, parent, head, w.length + 1, 0)) {
+        return nullptr;  // linked already: the failing row discards the whole tree
+    }
     return entry;
 }
 
@@ -65,49 +129,61 @@ void free_list(Entry *&head, FreeChildren free_children) noexcept {
 
 pi_cable_type_entry_t *pi_cable_type_create(Tree &tree, const pltfm_attr_t &key) noexcept {
     auto *e = find_or_push<pi_cable_type_entry_t, &pi_cable_type_entry_t::cte_next_p>(
-        tree.serdes_db_p, PLTFM_ATTR_CABLE_TYPE, key);
+        tree.index, nullptr, tree.serdes_db_p, PLTFM_ATTR_CABLE_TYPE, key);
     if (e == nullptr) PLTFM_LOG("malloc failed");
     return e;
 }
 
-pi_vendor_name_entry_t *pi_vendor_name_create(pi_cable_type_entry_t *parent,
+pi_vendor_name_entry_t *pi_vendor_name_create(InsertIndex &index, pi_cable_type_entry_t *parent,
                                               const pltfm_attr_t &key) noexcept {
     auto *e = find_or_push<pi_vendor_name_entry_t, &pi_vendor_name_entry_t::vne_next_p>(
-        parent->vendor_name_p, PLTFM_ATTR_VENDOR, key);
+        index, parent, parent->vendor_name_p, PLTFM_ATTR_VENDOR, key);
     if (e == nullptr) PLTFM_LOG("malloc failed");
     return e;
 }
 
-pi_lane_speed_entry_t *pi_lane_speed_create(pi_vendor_name_entry_t *parent,
+pi_lane_speed_entry_t *pi_lane_speed_create(InsertIndex &index, pi_vendor_name_entry_t *parent,
                                             const pltfm_attr_t &key) noexcept {
     auto *e = find_or_push<pi_lane_speed_entry_t, &pi_lane_speed_entry_t::lse_next_p>(
-        parent->lane_speed_p, PLTFM_ATTR_SPEED, key);
+        index, parent, parent->lane_speed_p, PLTFM_ATTR_SPEED, key);
     if (e == nullptr) PLTFM_LOG("malloc failed");
     return e;
 }
 
-pi_encoding_entry_t *pi_encoding_create(pi_lane_speed_entry_t *parent,
+pi_encoding_entry_t *pi_encoding_create(InsertIndex &index, pi_lane_speed_entry_t *parent,
                                         const pltfm_attr_t &key) noexcept {
     auto *e = find_or_push<pi_encoding_entry_t, &pi_encoding_entry_t::ee_next_p>(
-        parent->encoding_p, PLTFM_ATTR_ENCODING, key);
+        index, parent, parent->encoding_p, PLTFM_ATTR_ENCODING, key);
     if (e == nullptr) PLTFM_LOG("malloc failed");
     return e;
 }
 
-pi_front_panel_port_entry_t *pi_front_panel_port_create(pi_encoding_entry_t *parent,
+pi_front_panel_port_entry_t *pi_front_panel_port_create(InsertIndex &index,
+                                                        pi_encoding_entry_t *parent,
                                                         const pltfm_attr_t &key) noexcept {
     auto *e = find_or_push<pi_front_panel_port_entry_t, &pi_front_panel_port_entry_t::fppe_next_p>(
-        parent->front_panel_port_p, PLTFM_ATTR_FRONT_PORT, key);
+        index, parent, parent->front_panel_port_p, PLTFM_ATTR_FRONT_PORT, key);
     if (e == nullptr) PLTFM_LOG("malloc failed");
     return e;
 }
 
-// Lanes are appended at the tail: their position is what a lookup selects by.
-pi_lane_entry_t *pi_lane_create(pi_front_panel_port_entry_t *parent,
+// Lanes are appended at the tail: their position is what a lookup selects by. The index
+// also keeps the last lane of each long list, so appending does not walk it.
+pi_lane_entry_t *pi_lane_create(InsertIndex &index, pi_front_panel_port_entry_t *parent,
                                 const pltfm_attr_t &key) noexcept {
-    pi_lane_entry_t **link = &parent->lane_p;
-    for (; *link != nullptr; link = &(*link)->le_next_p) {
-        if (same_text((*link)->attr, key.value)) return *link;
+    using Link = InsertIndex::Link;
+    const Walk<pi_lane_entry_t> w =
+        walk<pi_lane_entry_t, &pi_lane_entry_t::le_next_p>(parent->lane_p, key);
+    if (w.found != nullptr) return w.found;
+    void **slot = nullptr;
+    // Room for both slots first, so that neither moves while the other is held.
+    if (w.indexed) {
+        if (!index.reserve(2)) {
+            PLTFM_LOG("malloc failed");
+            return nullptr;
+        }
+        slot = index.slot(Link::child, parent, key.value);
+        if (*slot != nullptr) return static_cast<pi_lane_entry_t *>(*slot);
     }
     auto *lane = static_cast<pi_lane_entry_t *>(mem::alloc_zeroed(1, sizeof(pi_lane_entry_t)));
     if (lane == nullptr) {
@@ -116,12 +192,29 @@ pi_lane_entry_t *pi_lane_create(pi_front_panel_port_entry_t *parent,
     }
     lane->attr.key = PLTFM_ATTR_LANE;
     set_attr_value(lane->attr.value, key.value);
-    *link = lane;
+    void **last = w.indexed ? index.slot(Link::last_lane, parent, "") : nullptr;
+    pi_lane_entry_t *tail = last != nullptr ? static_cast<pi_lane_entry_t *>(*last) : w.last;
+    (tail != nullptr ? tail->le_next_p : parent->lane_p) = lane;
+    if (w.indexed) {
+        *slot = lane;
+        *last = lane;
+    } else if (w.length + 1 > kWalkLimit) {
+        if (!index_list<pi_lane_entry_t, &pi_lane_entry_t::le_next_p>(index, parent, parent->lane_p,
+                                                                      w.length + 1, 1)) {
+            PLTFM_LOG("malloc failed");
+            return nullptr;  // linked already: the failing row discards the whole tree
+        }
+        *index.slot(Link::last_lane, parent, "") = lane;
+    }
     return lane;
 }
 
+// How a row's values reach its tuning list: re-terminated one by one (any caller), or
+// copied whole (the loader's values, already terminated and zero after their text).
+enum class Values { terminate, copy_whole };
+
 pltfm_status_t pi_lane_serdes_attr_set(pi_lane_entry_t *lane, const pltfm_attr_t *value_list_p,
-                                       uint32_t value_count) noexcept {
+                                       uint32_t value_count, Values values) noexcept {
     if (lane->serdes_attr_p != nullptr) {
         PLTFM_LOG("lane entry has existing SerDes attributes");
         return PLTFM_EXIST;
@@ -133,7 +226,11 @@ pltfm_status_t pi_lane_serdes_attr_set(pi_lane_entry_t *lane, const pltfm_attr_t
         return PLTFM_MEMORY;
     }
     list[0] = lane->attr;
-    for (uint32_t i = 0; i < value_count; ++i) list[i + 1] = terminated_copy(value_list_p[i]);
+    if (values == Values::copy_whole) {
+        std::memcpy(list + 1, value_list_p, value_count * sizeof(pltfm_attr_t));
+    } else {
+        for (uint32_t i = 0; i < value_count; ++i) copy_terminated(list[i + 1], value_list_p[i]);
+    }
     lane->serdes_attr_p = list;
     lane->serdes_attr_count = value_count + 1;
     return PLTFM_SUCCESS;
@@ -284,31 +381,45 @@ int64_t lane_number(const char *text) noexcept {
     return v;
 }
 
-// Inserts the row into the tree; on failure the failing function has logged.
-pltfm_status_t insert_row(Tree &tree, const pltfm_attr_t (&keys)[kRowKeyCount],
-                          const pltfm_attr_t *value_list_p, uint32_t value_count) noexcept {
-    auto at = [&keys](Level l) -> const pltfm_attr_t & { return keys[static_cast<int>(l)]; };
-    auto *cable = pi_cable_type_create(tree, at(Level::kCableType));
-    if (cable == nullptr) return PLTFM_MEMORY;
-    auto *vendor = pi_vendor_name_create(cable, at(Level::kVendor));
-    if (vendor == nullptr) return PLTFM_MEMORY;
-    auto *speed = pi_lane_speed_create(vendor, at(Level::kSpeed));
-    if (speed == nullptr) return PLTFM_MEMORY;
-    auto *encoding = pi_encoding_create(speed, at(Level::kEncoding));
-    if (encoding == nullptr) return PLTFM_MEMORY;
-    auto *port = pi_front_panel_port_create(encoding, at(Level::kFrontPort));
-    if (port == nullptr) return PLTFM_MEMORY;
-    auto *lane = pi_lane_create(port, at(Level::kLane));
-    if (lane == nullptr) return PLTFM_MEMORY;
-    return pi_lane_serdes_attr_set(lane, value_list_p, value_count);
+// Inserts the row (keys in level order, terminated and zero after their text) into the
+// tree. On failure the failing function has logged; the whole tree goes, so that a failed
+// row never leaves a partial tree behind.
+pltfm_status_t insert_row(Tree &tree, const pltfm_attr_t *keys, const pltfm_attr_t *value_list_p,
+                          uint32_t value_count, Values values) noexcept {
+    const pltfm_status_t rc = [&]() -> pltfm_status_t {
+        auto at = [keys](Level l) -> const pltfm_attr_t & { return keys[static_cast<int>(l)]; };
+        auto *cable = pi_cable_type_create(tree, at(Level::kCableType));
+        if (cable == nullptr) return PLTFM_MEMORY;
+        auto *vendor = pi_vendor_name_create(tree.index, cable, at(Level::kVendor));
+        if (vendor == nullptr) return PLTFM_MEMORY;
+        auto *speed = pi_lane_speed_create(tree.index, vendor, at(Level::kSpeed));
+        if (speed == nullptr) return PLTFM_MEMORY;
+        auto *encoding = pi_encoding_create(tree.index, speed, at(Level::kEncoding));
+        if (encoding == nullptr) return PLTFM_MEMORY;
+        auto *port = pi_front_panel_port_create(tree.index, encoding, at(Level::kFrontPort));
+        if (port == nullptr) return PLTFM_MEMORY;
+        auto *lane = pi_lane_create(tree.index, port, at(Level::kLane));
+        if (lane == nullptr) return PLTFM_MEMORY;
+        return pi_lane_serdes_attr_set(lane, value_list_p, value_count, values);
+    }();
+    if (rc != PLTFM_SUCCESS) {
+        PLTFM_LOG_AS("pi_database_add_row", "deinit due to error %d", rc);
+        pi_database_deinit(tree);
+    }
+    return rc;
 }
 
-Tree g_live_tree;
+// Never destroyed: the library's detached threads may still reach it while the process exits.
+union LiveTree {
+    Tree tree;
+    LiveTree() : tree() {}
+    ~LiveTree() {}
+} g_live;
 
 }  // namespace
 
 Tree &live_tree() noexcept {
-    return g_live_tree;
+    return g_live.tree;
 }
 
 pltfm_status_t pi_database_add_row(Tree &tree, const pltfm_attr_t *key_list_p, uint32_t key_count,
@@ -339,15 +450,16 @@ pltfm_status_t pi_database_add_row(Tree &tree, const pltfm_attr_t *key_list_p, u
         }
     }
     pltfm_attr_t keys[kRowKeyCount];
-    for (uint32_t l = 0; l < kRowKeyCount; ++l) keys[l] = terminated_copy(key_list_p[index[l]]);
+    for (uint32_t l = 0; l < kRowKeyCount; ++l) copy_terminated(keys[l], key_list_p[index[l]]);
 
-    const pltfm_status_t rc = insert_row(tree, keys, value_list_p, value_count);
-    if (rc != PLTFM_SUCCESS) {
-        // A failed row never leaves a partial tree behind: the whole tree goes.
-        PLTFM_LOG("deinit due to error %d", rc);
-        pi_database_deinit(tree);
-    }
-    return rc;
+    return insert_row(tree, keys, value_list_p, value_count, Values::terminate);
+}
+
+pltfm_status_t add_loaded_row(Tree &tree, const pltfm_attr_t *key_list_p,
+                              const pltfm_attr_t *value_list_p, uint32_t value_count) noexcept {
+    assert(value_count > 0);
+    for (uint32_t l = 0; l < kRowKeyCount; ++l) assert(raw_key(key_list_p[l]) == kRowKeys[l]);
+    return insert_row(tree, key_list_p, value_list_p, value_count, Values::copy_whole);
 }
 
 pltfm_status_t pi_database_get(const Tree &tree, const pltfm_attr_t *key_list_p, uint32_t key_count,
@@ -366,7 +478,7 @@ pltfm_status_t pi_database_get(const Tree &tree, const pltfm_attr_t *key_list_p,
     int64_t lane_count = -1;
     pltfm_attr_t keys[kLookupKeyCount];
     for (uint32_t i = 0; i < key_count; ++i) {
-        keys[i] = terminated_copy(key_list_p[i]);
+        copy_terminated(keys[i], key_list_p[i]);
         const uint32_t type = raw_key(keys[i]);
         if (type == PLTFM_ATTR_LANE) {
             start_lane = lane_number(keys[i].value);
@@ -422,13 +534,16 @@ pltfm_status_t pi_database_init(Tree &tree, const char *serdes_params_directory_
     const pltfm_status_t rc = csv::pi_csv_file_parse_all(tree, serdes_params_directory_p);
     if (rc != PLTFM_SUCCESS) {
         PLTFM_LOG("deinit due to error %d", rc);
-        pi_database_deinit(tree);
+        // Silently: the tree is often empty already (a failing row discards it, a failing
+        // check adds nothing), and "already deinited" would only mislead the reader.
+        discard(tree);
     }
     return rc;
 }
 
 void discard(Tree &tree) noexcept {
     pi_cable_type_delete_all(tree.serdes_db_p);
+    tree.index.clear();
 }
 
 }  // namespace pltfm::database

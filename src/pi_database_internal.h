@@ -3,6 +3,9 @@
 // functions are these operations applied to the live tree; none of them takes a lock.
 #pragma once
 
+#include <utility>
+
+#include "pi_database_index.h"
 #include "pi_database_private.h"
 #include "platform_types.h"
 
@@ -12,9 +15,16 @@ namespace pltfm::database {
 inline constexpr uint32_t kRowKeyCount = 6;
 inline constexpr uint32_t kLookupKeyCount = 7;
 
-// Root of one tuning tree; null means empty. Owns every entry below it.
+// Root of one tuning tree; null means empty. Owns every entry below it, and the index that
+// keeps row insertion linear in the number of rows.
 struct Tree {
     pi_cable_type_entry_t *serdes_db_p = nullptr;
+    InsertIndex index;
+
+    void swap(Tree &other) noexcept {
+        std::swap(serdes_db_p, other.serdes_db_p);
+        index.swap(other.index);
+    }
 };
 
 // The tree the exported C functions and the facade work on.
@@ -24,6 +34,11 @@ Tree &live_tree() noexcept;
 
 pltfm_status_t pi_database_add_row(Tree &tree, const pltfm_attr_t *key_list_p, uint32_t key_count,
                                    const pltfm_attr_t *value_list_p, uint32_t value_count) noexcept;
+// pi_database_add_row for the loader's own rows: the six keys in level order (the order of
+// pi_key_idx_e) and every key and value terminated and zero after its text, as the loader
+// stores them; they are copied without being checked or re-terminated. Same messages.
+pltfm_status_t add_loaded_row(Tree &tree, const pltfm_attr_t *key_list_p,
+                              const pltfm_attr_t *value_list_p, uint32_t value_count) noexcept;
 pltfm_status_t pi_database_get(const Tree &tree, const pltfm_attr_t *key_list_p, uint32_t key_count,
                                pltfm_attr_t *value_list_p, uint32_t *value_count_p) noexcept;
 // PLTFM_UNINIT with a message when the tree is already empty.

@@ -68,7 +68,7 @@ pltfm_status_t reload(const char *dir, RowChangeCounts *changes) {
     if (rc != PLTFM_SUCCESS) return rc;  // the failed load left `aside` empty
     {
         std::unique_lock tree(g_tree_lock);
-        std::swap(live_tree().serdes_db_p, aside.serdes_db_p);
+        live_tree().swap(aside);
     }
     // The old tree is unreachable for readers now. The new one may still be read beside
     // lookups (shared lock: no teardown meanwhile); then the old one is freed outside the lock.

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "alloc.h"
+#include "attr_value.h"
 #include "ifcs_devport.h"
 #include "log.h"
 #include "platform_serdes.h"
@@ -21,6 +22,9 @@ namespace {
 std::mutex g_intf_db_mutex;
 
 constexpr const char *kTranslate = "pltfm_serdes_parameters_translate";
+
+// A port spans at most the eight lanes of one SerDes group.
+constexpr int32_t kMaxPortLanes = 8;
 
 // Which value member of the record a key fills; each has its fixed flag bit.
 enum class Member { u32, data, an_ability_list, u8_list, i8_list, u32_list };
@@ -101,16 +105,17 @@ constexpr LaneKey kLaneKeys[] = {
 };
 constexpr std::size_t kLaneKeyCount = std::size(kLaneKeys);
 
-const ScalarKey *find_scalar(pltfm_attr_type_t key) {
+// Keys are compared as the raw numbers a caller stored: any 32-bit value may arrive.
+const ScalarKey *find_scalar(uint32_t key) {
     for (const auto &row : kScalarKeys)
-        if (row.key == key) return &row;
+        if (static_cast<uint32_t>(row.key) == key) return &row;
     return nullptr;
 }
 
 // Index into kLaneKeys, or kLaneKeyCount.
-std::size_t find_lane_key(pltfm_attr_type_t key) {
+std::size_t find_lane_key(uint32_t key) {
     for (std::size_t i = 0; i < kLaneKeyCount; ++i)
-        if (kLaneKeys[i].key == key) return i;
+        if (static_cast<uint32_t>(kLaneKeys[i].key) == key) return i;
     return kLaneKeyCount;
 }
 
@@ -281,7 +286,7 @@ class LaneTracker {
         : first_(static_cast<uint32_t>(port.cur_start_lane)), lane_(first_) {}
     // False for a lane row, which only moves the tracker.
     bool visit(const pltfm_attr_t &row) {
-        if (row.key != PLTFM_ATTR_LANE) return true;
+        if (pltfm::raw_key(row) != static_cast<uint32_t>(PLTFM_ATTR_LANE)) return true;
         lane_ = convert(Conv::number, row);
         return false;
     }
@@ -309,7 +314,8 @@ uint32_t translated_record_count(const pltfm_port_t &port, const pltfm_attr_t *s
     for (int i = 0; i < serdes_attr_count; ++i) {
         const pltfm_attr_t &row = serdes_attr_list[i];
         if (!lane.visit(row) || !lane.at_first_lane()) continue;
-        if (find_scalar(row.key) != nullptr || find_lane_key(row.key) != kLaneKeyCount) ++records;
+        const uint32_t key = pltfm::raw_key(row);
+        if (find_scalar(key) != nullptr || find_lane_key(key) != kLaneKeyCount) ++records;
     }
     return records;
 }
@@ -325,7 +331,8 @@ int pltfm_serdes_parameters_translate(pltfm_port_t port, pltfm_attr_t *serdes_at
                                       int serdes_attr_count, ifcs_attr_t *ifcs_attr_list,
                                       uint32_t *ifcs_attr_count) {
     if (ifcs_attr_list == nullptr || ifcs_attr_count == nullptr ||
-        (serdes_attr_list == nullptr && serdes_attr_count > 0) || port.cur_num_lanes < 1) {
+        (serdes_attr_list == nullptr && serdes_attr_count > 0) || port.cur_num_lanes < 1 ||
+        port.cur_num_lanes > kMaxPortLanes || port.intf_name[0] == '\0') {
         PLTFM_LOG_AS(kTranslate, "Invalid input value.");
         return PLTFM_PARAM;
     }
@@ -340,8 +347,9 @@ int pltfm_serdes_parameters_translate(pltfm_port_t port, pltfm_attr_t *serdes_at
     for (int i = 0; i < serdes_attr_count; ++i) {
         const pltfm_attr_t &row = serdes_attr_list[i];
         if (!lane.visit(row)) continue;
+        const uint32_t key = pltfm::raw_key(row);
 
-        if (const ScalarKey *sk = find_scalar(row.key)) {
+        if (const ScalarKey *sk = find_scalar(key)) {
             if (!lane.at_first_lane()) continue;
             if (ifcs_attr_set >= in_ifcs_attr_count) {
                 log_skipped(sk->name, lane.lane(), "the list is full");
@@ -370,7 +378,7 @@ int pltfm_serdes_parameters_translate(pltfm_port_t port, pltfm_attr_t *serdes_at
             continue;
         }
 
-        const std::size_t k = find_lane_key(row.key);
+        const std::size_t k = find_lane_key(key);
         if (k == kLaneKeyCount) continue;  // not a key the SDK takes
         const LaneKey &lk = kLaneKeys[k];
         if (lane.at_first_lane()) {
@@ -405,7 +413,11 @@ int pltfm_serdes_parameters_translate(pltfm_port_t port, pltfm_attr_t *serdes_at
         store_element(*lane_records[k], lk.member, lane.index(), convert(Conv::number, row));
     }
 
-    pltfm::serdes::intf_db_cache(port.intf_name, ifcs_attr_list, in_ifcs_attr_count);
+    if (!pltfm::serdes::intf_db_cache(port.intf_name, ifcs_attr_list, in_ifcs_attr_count)) {
+        PLTFM_LOG_AS(kTranslate, "intf_db is full, the list of %.*s is not cached",
+                     static_cast<int>(::strnlen(port.intf_name, sizeof port.intf_name)),
+                     port.intf_name);
+    }
     *ifcs_attr_count = ifcs_attr_set;
     return PLTFM_SUCCESS;
 }

@@ -147,6 +147,7 @@ TEST_F(LoaderTest, BrokenLineRulesAreReportedWhereFound) {
             at = log.find(m, at);
             ASSERT_NE(at, std::string::npos) << "missing or out of order: " << m << "\n" << log;
         }
+        EXPECT_EQ(log.find("already deinited"), std::string::npos) << log;  // only the cause
         EXPECT_EQ(tree.serdes_db_p, nullptr) << c.text;
     }
 }

@@ -107,6 +107,35 @@ TEST_F(TreeTest, VendorIgnoresCaseAndFallsBackToExactGenericOtherKeysMatchExactl
     EXPECT_EQ(r.values(), (V{"0", "generic"}));
 }
 
+// Long lists (beyond what insertion walks, so the index answers): port entries stay newest
+// first, lanes stay in the order rows named them, and a duplicate anywhere is still refused.
+TEST_F(TreeTest, LongListsKeepTheirOrderAndUniqueness) {
+    constexpr int kCount = 100;
+    for (int i = 0; i < kCount; ++i) {
+        // Lane texts out of numeric order, so that position and text differ.
+        ASSERT_EQ(add_row(tree, {.port = "0", .lane = std::to_string((i * 37) % kCount)}, {"p0-" + std::to_string(i)}),
+                  PLTFM_SUCCESS);
+        ASSERT_EQ(add_row(tree, {.port = std::to_string(i + 1)}, {"port" + std::to_string(i + 1)}), PLTFM_SUCCESS);
+    }
+    const auto *ports = tree.serdes_db_p->vendor_name_p->lane_speed_p->encoding_p->front_panel_port_p;
+    std::vector<std::string> order;
+    for (auto *p = ports; p != nullptr; p = p->fppe_next_p) order.emplace_back(p->attr.value);
+    ASSERT_EQ(order.size(), kCount + 1u);
+    EXPECT_EQ(order.front(), std::to_string(kCount));  // the newest
+    EXPECT_EQ(order[kCount - 1], "1");
+    EXPECT_EQ(order.back(), "0");  // the oldest
+    for (int position : {0, 16, 17, 63, kCount - 1}) {
+        const Lookup r = lookup(&tree, {.port = "0", .num_lanes = "1", .lane = std::to_string(position)});
+        ASSERT_EQ(r.rc, PLTFM_SUCCESS) << position;
+        EXPECT_EQ(r.values(), (V{std::to_string((position * 37) % kCount), "p0-" + std::to_string(position)}));
+    }
+    EXPECT_EQ(lookup(&tree, {.port = "42"}).values(), (V{"0", "port42"}));
+    LogCapture log;
+    EXPECT_EQ(add_row(tree, {.port = "0", .lane = std::to_string((5 * 37) % kCount)}, {"again"}), PLTFM_EXIST);
+    EXPECT_TRUE(log.contains("pi_lane_serdes_attr_set: lane entry has existing SerDes attributes"));
+    EXPECT_EQ(tree.serdes_db_p, nullptr);
+}
+
 TEST_F(TreeTest, AFailingRowDiscardsTheWholeTree) {
     // An allocation failing at any level (six entries, then the tuning array). The refused
     // duplicate row is covered by the loader's rule table.

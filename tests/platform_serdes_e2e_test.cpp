@@ -1,7 +1,7 @@
 // The SDK's view end to end against a private Redis server, a fake sysfs tree and the sample
 // tuning directory: every returned record checked against the tuning files (read here on
 // their own), port life, module exchange and the rescan thread in real time, and port
-// pre-initialisation racing tuning reloads.
+// pre-initialisation racing tuning reloads, and every allocation of pre-initialisation failing.
 #include <gtest/gtest.h>
 #include <pthread.h>
 
@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "alloc.h"
 #include "fake_platform.h"
 #include "ifcs_devport.h"
 #include "platform_hw_internal.h"
@@ -345,4 +346,59 @@ TEST_F(SwitchTest, EveryRecordFitsWhenTheFileHoldsFewerLanesThanThePort) {
         }
         EXPECT_EQ(p.down(), PLTFM_SUCCESS);
     }
+}
+
+// Every counted allocation of port pre-initialisation failing in turn: the record list, then
+// each element array of the translation (the lookup and the cache allocate nothing). Each
+// gives a null list, the failing step's messages, nothing cached or leaked (LeakSanitizer),
+// and the next pre-initialisation of the port works. A full cache is the cache's own
+// failure: the list is handed out uncached, with one line naming the interface.
+TEST_F(SwitchTest, EveryAllocationOfPreInitMayFail) {
+    start();
+    const std::string name = k400g.name();
+    uint32_t count = 0;
+    pltfm::mem::reset_allocation_count();
+    ifcs_attr_t *list = k400g.pre_init(&count);
+    const unsigned long total = pltfm::mem::allocation_count();
+    ASSERT_NE(list, nullptr);
+    unsigned long arrays = 0;
+    for (uint32_t i = 0; i < count; ++i)
+        arrays += (list[i].bitmap & ~(pltfm::test::kU32 | pltfm::test::kData)) != 0;
+    EXPECT_EQ(total, 1 + arrays);
+    ASSERT_EQ(k400g.down(), PLTFM_SUCCESS);
+
+    for (unsigned long n = 1; n <= total; ++n) {
+        SCOPED_TRACE(n);
+        {
+            pltfm::test::LogCapture log;
+            pltfm::mem::fail_nth_allocation(n);
+            EXPECT_EQ(k400g.pre_init(&count), nullptr);
+            pltfm::mem::fail_nth_allocation(0);
+            if (n == 1) {
+                EXPECT_TRUE(log.contains(
+                    "pltfm_port_pre_init: Allocate memory for pltfm_attr_list fail.\n"));
+            } else {
+                EXPECT_TRUE(
+                    log.contains("pltfm_serdes_parameters_translate: FATAL: malloc failed\n"));
+                EXPECT_TRUE(log.contains(
+                    "pltfm_port_pre_init: pltfm_serdes_parameters_translate failed rc=1\n"));
+            }
+            EXPECT_FALSE(cached(name));
+        }
+        ASSERT_NE(bring_up(k400g, "OPTICS"), nullptr);
+        ASSERT_EQ(k400g.down(), PLTFM_SUCCESS);
+    }
+
+    static ifcs_attr_t dummy;
+    for (int i = 0; i < PLTFM_INTF_DB_SIZE; ++i)
+        ASSERT_TRUE(
+            pltfm::serdes::intf_db_cache(("EthernetX" + std::to_string(i)).c_str(), &dummy, 0));
+    pltfm::test::LogCapture log;
+    list = k400g.pre_init(&count);
+    ASSERT_NE(list, nullptr);
+    EXPECT_TRUE(log.contains("intf_db is full, the list of " + name + " is not cached\n"))
+        << log.text();
+    EXPECT_FALSE(cached(name));
+    pltfm::serdes::release_attr_list(list, count);  // handed out uncached: the caller's now
+    pltfm::serdes::intf_db_clear();
 }

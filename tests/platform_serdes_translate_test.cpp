@@ -2,6 +2,8 @@
 // lists handed out: members and conversions, lane grouping, bounds, allocation failures.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstring>
 #include <sstream>
 #include <string>
@@ -181,12 +183,33 @@ TEST(SerdesTranslate, EverySkippedRowIsLoggedAndCounted) {
     EXPECT_TRUE(serdes::intf_db_release("Ethernet4"));
 }
 
+// Keys are read as raw 32-bit numbers: numbers outside the key enumeration (which UBSan
+// would flag if read as the enumeration) are skipped like any key the SDK does not take.
+TEST(SerdesTranslate, UnknownKeyNumbersAreSkipped) {
+    Rows in = rows("LANE=0 TX_EQ_PRE1=1 AN=1 LANE=1 TX_EQ_PRE1=2");
+    for (uint32_t key : {40u, 97u, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu}) {
+        pltfm_attr_t odd = row(PLTFM_ATTR_AN, "7");
+        std::memcpy(&odd.key, &key, sizeof key);
+        in.insert(in.begin() + 1, odd);  // first lane
+        in.push_back(odd);               // second lane
+    }
+    auto t = translate(make_port("Ethernet0", 0, 2), in, 4);
+    ASSERT_EQ(t.rc, PLTFM_SUCCESS);
+    EXPECT_EQ(t.recs(), (std::vector<Rec>{{43, I8, {1, 2}}, {16, U32, {1}}}));
+    EXPECT_TRUE(serdes::intf_db_release("Ethernet0"));
+}
+
 TEST(SerdesTranslate, RefusesArgumentsOutsideTheDataModel) {
     ifcs_attr_t list[2] = {};
     uint32_t count = 2;
     Rows in = rows("AN=1");
-    const auto ok = make_port("Ethernet0", 0, 1), none = make_port("Ethernet0", 0, 0);
+    const auto ok = make_port("Ethernet0", 0, 1), none = make_port("Ethernet0", 0, 0),
+               nine = make_port("Ethernet0", 0, 9), huge = make_port("Ethernet0", 0, INT32_MAX),
+               unnamed = make_port("", 0, 1);
     for (auto [port, r, l, n] : {std::tuple{&none, in.data(), list, &count},
+                                 {&nine, in.data(), list, &count},
+                                 {&huge, in.data(), list, &count},
+                                 {&unnamed, in.data(), list, &count},
                                  {&ok, in.data(), list, nullptr},
                                  {&ok, in.data(), nullptr, &count},
                                  {&ok, nullptr, list, &count}}) {
@@ -197,6 +220,7 @@ TEST(SerdesTranslate, RefusesArgumentsOutsideTheDataModel) {
     EXPECT_EQ(count, 2u);
     EXPECT_EQ(list[0].bitmap, 0u);
     EXPECT_EQ(cached_entries("Ethernet0"), 0);
+    for (const auto &e : intf_db) EXPECT_EQ(e.attr_ptr, nullptr);  // nothing cached, unnamed or not
     // Null rows with no count is an empty port, not an error.
     EXPECT_EQ(pltfm_serdes_parameters_translate(ok, nullptr, 0, list, &count), PLTFM_SUCCESS);
     EXPECT_EQ(count, 0u);
@@ -224,9 +248,16 @@ TEST(SerdesTranslate, CacheTakesLowestFreeEntryAndReleasesLowestMatch) {
     static ifcs_attr_t dummy;
     for (int i = 0; i < PLTFM_INTF_DB_SIZE; ++i)
         ASSERT_TRUE(serdes::intf_db_cache(("EthernetX" + std::to_string(i)).c_str(), &dummy, 0));
+    pltfm::test::LogCapture log;
     auto t = translate(make_port("Ethernet0", 0, 1), rows("AN=1"), 2);
     EXPECT_EQ(t.rc, PLTFM_SUCCESS);
     EXPECT_EQ(cached_entries("Ethernet0"), 0);
+    const std::string logged = log.text();  // one line, naming the interface
+    EXPECT_NE(logged.find("pltfm_serdes_parameters_translate: intf_db is full, the list of "
+                          "Ethernet0 is not cached\n"),
+              std::string::npos)
+        << logged;
+    EXPECT_EQ(std::count(logged.begin(), logged.end(), '\n'), 1);
     serdes::release_attr_list(t.list, 2);
     serdes::intf_db_clear();  // forgets the entries without releasing the static dummy
     for (const auto &e : intf_db) EXPECT_TRUE(e.intf_name[0] == '\0' && e.attr_ptr == nullptr);
