@@ -86,8 +86,9 @@ bool index_list(InsertIndex &index, const void *parent, Entry *head, std::size_t
 // Returns the entry with the key's text, or pushes a new one at the head of the list (null
 // parent: the tree's own list). Null only when an allocation failed.
 template <class Entry, Entry *Entry::*Next>
-Entry *find_or_push(InsertIndex &index, const void *parent, Entry *&head,
-                    pltfm_attr_type_t level_key, const pltfm_attr_t &key) noexcept {
+Entry *find_or_push(Tree &tree, const void *parent, Entry *&head, pltfm_attr_type_t level_key,
+                    const pltfm_attr_t &key) noexcept {
+    InsertIndex &index = tree.index;
     const Walk<Entry> w = walk<Entry, Next>(head, key);
     if (w.found != nullptr) return w.found;
     void **slot = nullptr;
@@ -96,7 +97,7 @@ Entry *find_or_push(InsertIndex &index, const void *parent, Entry *&head,
         if (slot == nullptr) return nullptr;
         if (*slot != nullptr) return static_cast<Entry *>(*slot);
     }
-    auto *entry = static_cast<Entry *>(mem::alloc_zeroed(1, sizeof(Entry)));
+    auto *entry = static_cast<Entry *>(tree.memory.alloc_zeroed(1, sizeof(Entry)));
     if (entry == nullptr) return nullptr;
     entry->attr.key = level_key;
     set_attr_value(entry->attr.value, key.value);
@@ -120,7 +121,6 @@ void free_list(Entry *&head, FreeChildren free_children) noexcept {
     while (e != nullptr) {
         Entry *next = e->*Next;
         free_children(e);
-        mem::release(e);
         e = next;
     }
 }
@@ -129,49 +129,49 @@ void free_list(Entry *&head, FreeChildren free_children) noexcept {
 
 pi_cable_type_entry_t *pi_cable_type_create(Tree &tree, const pltfm_attr_t &key) noexcept {
     auto *e = find_or_push<pi_cable_type_entry_t, &pi_cable_type_entry_t::cte_next_p>(
-        tree.index, nullptr, tree.serdes_db_p, PLTFM_ATTR_CABLE_TYPE, key);
+        tree, nullptr, tree.serdes_db_p, PLTFM_ATTR_CABLE_TYPE, key);
     if (e == nullptr) PLTFM_LOG("malloc failed");
     return e;
 }
 
-pi_vendor_name_entry_t *pi_vendor_name_create(InsertIndex &index, pi_cable_type_entry_t *parent,
+pi_vendor_name_entry_t *pi_vendor_name_create(Tree &tree, pi_cable_type_entry_t *parent,
                                               const pltfm_attr_t &key) noexcept {
     auto *e = find_or_push<pi_vendor_name_entry_t, &pi_vendor_name_entry_t::vne_next_p>(
-        index, parent, parent->vendor_name_p, PLTFM_ATTR_VENDOR, key);
+        tree, parent, parent->vendor_name_p, PLTFM_ATTR_VENDOR, key);
     if (e == nullptr) PLTFM_LOG("malloc failed");
     return e;
 }
 
-pi_lane_speed_entry_t *pi_lane_speed_create(InsertIndex &index, pi_vendor_name_entry_t *parent,
+pi_lane_speed_entry_t *pi_lane_speed_create(Tree &tree, pi_vendor_name_entry_t *parent,
                                             const pltfm_attr_t &key) noexcept {
     auto *e = find_or_push<pi_lane_speed_entry_t, &pi_lane_speed_entry_t::lse_next_p>(
-        index, parent, parent->lane_speed_p, PLTFM_ATTR_SPEED, key);
+        tree, parent, parent->lane_speed_p, PLTFM_ATTR_SPEED, key);
     if (e == nullptr) PLTFM_LOG("malloc failed");
     return e;
 }
 
-pi_encoding_entry_t *pi_encoding_create(InsertIndex &index, pi_lane_speed_entry_t *parent,
+pi_encoding_entry_t *pi_encoding_create(Tree &tree, pi_lane_speed_entry_t *parent,
                                         const pltfm_attr_t &key) noexcept {
     auto *e = find_or_push<pi_encoding_entry_t, &pi_encoding_entry_t::ee_next_p>(
-        index, parent, parent->encoding_p, PLTFM_ATTR_ENCODING, key);
+        tree, parent, parent->encoding_p, PLTFM_ATTR_ENCODING, key);
     if (e == nullptr) PLTFM_LOG("malloc failed");
     return e;
 }
 
-pi_front_panel_port_entry_t *pi_front_panel_port_create(InsertIndex &index,
-                                                        pi_encoding_entry_t *parent,
+pi_front_panel_port_entry_t *pi_front_panel_port_create(Tree &tree, pi_encoding_entry_t *parent,
                                                         const pltfm_attr_t &key) noexcept {
     auto *e = find_or_push<pi_front_panel_port_entry_t, &pi_front_panel_port_entry_t::fppe_next_p>(
-        index, parent, parent->front_panel_port_p, PLTFM_ATTR_FRONT_PORT, key);
+        tree, parent, parent->front_panel_port_p, PLTFM_ATTR_FRONT_PORT, key);
     if (e == nullptr) PLTFM_LOG("malloc failed");
     return e;
 }
 
 // Lanes are appended at the tail: their position is what a lookup selects by. The index
 // also keeps the last lane of each long list, so appending does not walk it.
-pi_lane_entry_t *pi_lane_create(InsertIndex &index, pi_front_panel_port_entry_t *parent,
+pi_lane_entry_t *pi_lane_create(Tree &tree, pi_front_panel_port_entry_t *parent,
                                 const pltfm_attr_t &key) noexcept {
     using Link = InsertIndex::Link;
+    InsertIndex &index = tree.index;
     const Walk<pi_lane_entry_t> w =
         walk<pi_lane_entry_t, &pi_lane_entry_t::le_next_p>(parent->lane_p, key);
     if (w.found != nullptr) return w.found;
@@ -185,7 +185,8 @@ pi_lane_entry_t *pi_lane_create(InsertIndex &index, pi_front_panel_port_entry_t 
         slot = index.slot(Link::child, parent, key.value);
         if (*slot != nullptr) return static_cast<pi_lane_entry_t *>(*slot);
     }
-    auto *lane = static_cast<pi_lane_entry_t *>(mem::alloc_zeroed(1, sizeof(pi_lane_entry_t)));
+    auto *lane =
+        static_cast<pi_lane_entry_t *>(tree.memory.alloc_zeroed(1, sizeof(pi_lane_entry_t)));
     if (lane == nullptr) {
         PLTFM_LOG("malloc failed");
         return nullptr;
@@ -213,14 +214,15 @@ pi_lane_entry_t *pi_lane_create(InsertIndex &index, pi_front_panel_port_entry_t 
 // copied whole (the loader's values, already terminated and zero after their text).
 enum class Values { terminate, copy_whole };
 
-pltfm_status_t pi_lane_serdes_attr_set(pi_lane_entry_t *lane, const pltfm_attr_t *value_list_p,
-                                       uint32_t value_count, Values values) noexcept {
+pltfm_status_t pi_lane_serdes_attr_set(mem::Arena &memory, pi_lane_entry_t *lane,
+                                       const pltfm_attr_t *value_list_p, uint32_t value_count,
+                                       Values values) noexcept {
     if (lane->serdes_attr_p != nullptr) {
         PLTFM_LOG("lane entry has existing SerDes attributes");
         return PLTFM_EXIST;
     }
     const std::size_t total = static_cast<std::size_t>(value_count) + 1;
-    auto *list = static_cast<pltfm_attr_t *>(mem::alloc_zeroed(total, sizeof(pltfm_attr_t)));
+    auto *list = static_cast<pltfm_attr_t *>(memory.alloc_zeroed(total, sizeof(pltfm_attr_t)));
     if (list == nullptr) {
         PLTFM_LOG("malloc failed");
         return PLTFM_MEMORY;
@@ -328,10 +330,8 @@ pltfm_status_t pi_lane_serdes_attr_get_all(const pi_front_panel_port_entry_t *po
 // ---- free all (used by deinit) ----
 
 void pi_lane_serdes_attr_delete_all(pi_front_panel_port_entry_t *port) noexcept {
-    free_list<pi_lane_entry_t, &pi_lane_entry_t::le_next_p>(port->lane_p, [](pi_lane_entry_t *l) {
-        mem::release(l->serdes_attr_p);
-        l->serdes_attr_p = nullptr;
-    });
+    free_list<pi_lane_entry_t, &pi_lane_entry_t::le_next_p>(
+        port->lane_p, [](pi_lane_entry_t *l) { l->serdes_attr_p = nullptr; });
 }
 
 void pi_front_panel_port_delete_all(pi_encoding_entry_t *encoding) noexcept {
@@ -390,17 +390,17 @@ pltfm_status_t insert_row(Tree &tree, const pltfm_attr_t *keys, const pltfm_attr
         auto at = [keys](Level l) -> const pltfm_attr_t & { return keys[static_cast<int>(l)]; };
         auto *cable = pi_cable_type_create(tree, at(Level::kCableType));
         if (cable == nullptr) return PLTFM_MEMORY;
-        auto *vendor = pi_vendor_name_create(tree.index, cable, at(Level::kVendor));
+        auto *vendor = pi_vendor_name_create(tree, cable, at(Level::kVendor));
         if (vendor == nullptr) return PLTFM_MEMORY;
-        auto *speed = pi_lane_speed_create(tree.index, vendor, at(Level::kSpeed));
+        auto *speed = pi_lane_speed_create(tree, vendor, at(Level::kSpeed));
         if (speed == nullptr) return PLTFM_MEMORY;
-        auto *encoding = pi_encoding_create(tree.index, speed, at(Level::kEncoding));
+        auto *encoding = pi_encoding_create(tree, speed, at(Level::kEncoding));
         if (encoding == nullptr) return PLTFM_MEMORY;
-        auto *port = pi_front_panel_port_create(tree.index, encoding, at(Level::kFrontPort));
+        auto *port = pi_front_panel_port_create(tree, encoding, at(Level::kFrontPort));
         if (port == nullptr) return PLTFM_MEMORY;
-        auto *lane = pi_lane_create(tree.index, port, at(Level::kLane));
+        auto *lane = pi_lane_create(tree, port, at(Level::kLane));
         if (lane == nullptr) return PLTFM_MEMORY;
-        return pi_lane_serdes_attr_set(lane, value_list_p, value_count, values);
+        return pi_lane_serdes_attr_set(tree.memory, lane, value_list_p, value_count, values);
     }();
     if (rc != PLTFM_SUCCESS) {
         PLTFM_LOG_AS("pi_database_add_row", "deinit due to error %d", rc);
@@ -543,6 +543,7 @@ pltfm_status_t pi_database_init(Tree &tree, const char *serdes_params_directory_
 
 void discard(Tree &tree) noexcept {
     pi_cable_type_delete_all(tree.serdes_db_p);
+    tree.memory.release_all();
     tree.index.clear();
 }
 

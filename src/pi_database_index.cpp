@@ -1,5 +1,5 @@
-// Open-addressing hash table of the tree's insertion index; its memory comes from the
-// counted allocator, so a table that cannot grow fails the row like any other allocation.
+// Open-addressing hash table of the tree's insertion index; its memory comes from a counted
+// arena, so a table that cannot grow fails the row like any other allocation.
 #include "pi_database_index.h"
 
 #include <cstring>
@@ -56,7 +56,7 @@ bool InsertIndex::reserve(std::size_t count) noexcept {
     if ((used_ + count) * 2 <= capacity_) return true;
     std::size_t capacity = capacity_ == 0 ? kFirstCapacity : capacity_ * 2;
     while ((used_ + count) * 2 > capacity) capacity *= 2;
-    auto *slots = static_cast<Slot *>(mem::alloc_zeroed(capacity, sizeof(Slot)));
+    auto *slots = static_cast<Slot *>(tables_.alloc_zeroed(capacity, sizeof(Slot)));
     if (slots == nullptr) return false;
     for (std::size_t i = 0; i < capacity_; ++i) {
         const Slot &s = slots_[i];
@@ -65,20 +65,20 @@ bool InsertIndex::reserve(std::size_t count) noexcept {
         while (slots[j].hash != 0) j = (j + 1) & (capacity - 1);
         slots[j] = s;
     }
-    mem::release(slots_);
     slots_ = slots;
     capacity_ = capacity;
     return true;
 }
 
 void InsertIndex::clear() noexcept {
-    mem::release(slots_);
+    tables_.release_all();
     slots_ = nullptr;
     capacity_ = 0;
     used_ = 0;
 }
 
 void InsertIndex::swap(InsertIndex &other) noexcept {
+    tables_.swap(other.tables_);
     std::swap(slots_, other.slots_);
     std::swap(capacity_, other.capacity_);
     std::swap(used_, other.used_);

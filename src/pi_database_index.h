@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "alloc.h"
 #include "platform_types.h"
 
 namespace pltfm::database {
@@ -40,6 +41,10 @@ class InsertIndex {
         char text[PLTFM_ATTR_VALUE_LEN];
     };
 
+    // Tables come from an arena of their own: one that the table outgrew is left there until
+    // clear(), which costs at most the size of the current table and keeps a large index
+    // on few pages (no fresh table faulted in page by page at each growth).
+    mem::Arena tables_;
     Slot *slots_ = nullptr;
     std::size_t capacity_ = 0;  // a power of two, or 0
     std::size_t used_ = 0;

@@ -5,6 +5,7 @@
 
 #include <utility>
 
+#include "alloc.h"
 #include "pi_database_index.h"
 #include "pi_database_private.h"
 #include "platform_types.h"
@@ -15,14 +16,17 @@ namespace pltfm::database {
 inline constexpr uint32_t kRowKeyCount = 6;
 inline constexpr uint32_t kLookupKeyCount = 7;
 
-// Root of one tuning tree; null means empty. Owns every entry below it, and the index that
-// keeps row insertion linear in the number of rows.
+// Root of one tuning tree; null means empty. Every entry and tuning list below it lives in
+// the tree's arena, freed as a whole; beside it the index that keeps row insertion linear
+// in the number of rows.
 struct Tree {
     pi_cable_type_entry_t *serdes_db_p = nullptr;
+    mem::Arena memory;
     InsertIndex index;
 
     void swap(Tree &other) noexcept {
         std::swap(serdes_db_p, other.serdes_db_p);
+        memory.swap(other.memory);
         index.swap(other.index);
     }
 };
