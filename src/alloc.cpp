@@ -40,6 +40,11 @@ void *alloc_zeroed(std::size_t count, std::size_t size) noexcept {
     return std::calloc(count == 0 ? 1 : count, size == 0 ? 1 : size);
 }
 
+void *alloc_uninitialised(std::size_t size) noexcept {
+    if (should_fail()) return nullptr;
+    return std::malloc(size == 0 ? 1 : size);
+}
+
 char *dup_string(const char *text) noexcept {
     if (should_fail()) return nullptr;
     return ::strdup(text);

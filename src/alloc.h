@@ -8,9 +8,11 @@ namespace pltfm::mem {
 
 // calloc-like: zero-filled, null on failure (or when a test made this call fail).
 void *alloc_zeroed(std::size_t count, std::size_t size) noexcept;
+// malloc-like, for buffers that are written before they are read: contents undefined.
+void *alloc_uninitialised(std::size_t size) noexcept;
 // strdup-like: null on failure.
 char *dup_string(const char *text) noexcept;
-// Releases what the two above returned; null is ignored.
+// Releases what the three above returned; null is ignored.
 void release(void *p) noexcept;
 
 // Many small zero-filled allocations that are all freed together: carved one after the

@@ -2,6 +2,8 @@
 // the shape of every file, then read every file line by line and add its rows. Nothing is
 // stored until all files passed the check; every allocation is released on every path.
 #include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -32,47 +34,110 @@ template <class T, auto Fn>
 struct Deleter {
     void operator()(T *p) const noexcept { Fn(p); }
 };
-void close_file(FILE *f) noexcept {
-    std::fclose(f);
-}
 void close_dir(DIR *d) noexcept {
     ::closedir(d);
 }
-void free_line(char *p) noexcept {
-    std::free(p);
-}  // getline's buffer comes from malloc
-using file_ptr = std::unique_ptr<FILE, Deleter<FILE, close_file>>;
 using dir_ptr = std::unique_ptr<DIR, Deleter<DIR, close_dir>>;
 
-// Reads a file one line at a time into one growing buffer.
+// An open file descriptor, closed when it goes.
+class FileDescriptor {
+  public:
+    explicit FileDescriptor(const char *path) noexcept : fd_(::open(path, O_RDONLY | O_CLOEXEC)) {}
+    ~FileDescriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    FileDescriptor(const FileDescriptor &) = delete;
+    FileDescriptor &operator=(const FileDescriptor &) = delete;
+    explicit operator bool() const noexcept { return fd_ >= 0; }
+    int get() const noexcept { return fd_; }
+
+  private:
+    int fd_;
+};
+
+// Reads a file one line at a time through one buffer filled by large reads. Each line is
+// handed over in place, terminated by a NUL where its line feed was (a line ends at its
+// first NUL, CR or LF, so the rules see the same line). The buffer grows to hold the longest
+// line.
 class LineReader {
   public:
-    explicit LineReader(FILE *file) noexcept : file_(file) {}
+    explicit LineReader(int fd) noexcept : fd_(fd) {}
+    ~LineReader() { mem::release(buf_); }
     LineReader(const LineReader &) = delete;
     LineReader &operator=(const LineReader &) = delete;
 
     // True with line() set, or false at the end of the file or on a read error (error()).
     bool next() noexcept {
-        char *raw = buf_.release();
-        errno = 0;
-        const ssize_t n = ::getline(&raw, &size_, file_);
-        buf_.reset(raw);
-        if (n >= 0) return true;
-        if (errno == ENOMEM) {
-            error_ = ENOMEM;
-        } else if (std::ferror(file_) != 0) {
-            error_ = errno != 0 ? errno : EIO;
+        for (;;) {
+            if (begin_ < end_) {
+                char *const unread = buf_ + begin_;
+                if (auto *lf = static_cast<char *>(std::memchr(unread, '\n', end_ - begin_))) {
+                    *lf = '\0';
+                    line_ = unread;
+                    begin_ = static_cast<std::size_t>(lf - buf_) + 1;
+                    return true;
+                }
+                if (eof_) {
+                    buf_[end_] = '\0';  // a last line without a line feed
+                    line_ = unread;
+                    begin_ = end_;
+                    return true;
+                }
+            } else if (eof_) {
+                return false;
+            }
+            if (!fill()) return false;
         }
-        return false;
     }
-    const char *line() const noexcept { return buf_.get(); }
+    const char *line() const noexcept { return line_; }
     // 0, or the errno of the failed read.
     int error() const noexcept { return error_; }
 
   private:
-    FILE *file_;
-    std::unique_ptr<char, Deleter<char, free_line>> buf_;
-    std::size_t size_ = 0;
+    static constexpr std::size_t kFirstSize = std::size_t{64} << 10;
+
+    // Reads more after the unread part, moved to the front; false on an error.
+    bool fill() noexcept {
+        if (begin_ > 0) {
+            std::memmove(buf_, buf_ + begin_, end_ - begin_);
+            end_ -= begin_;
+            begin_ = 0;
+        }
+        if (end_ == size_ && !grow()) return false;
+        ssize_t n;
+        do {
+            n = ::read(fd_, buf_ + end_, size_ - end_);
+        } while (n < 0 && errno == EINTR);
+        if (n < 0) {
+            error_ = errno != 0 ? errno : EIO;
+            return false;
+        }
+        eof_ = n == 0;
+        end_ += static_cast<std::size_t>(n);
+        return true;
+    }
+    // Doubles the buffer (one byte more for the NUL after a last line).
+    bool grow() noexcept {
+        const std::size_t size = size_ == 0 ? kFirstSize : size_ * 2;
+        auto *buf = static_cast<char *>(mem::alloc_uninitialised(size + 1));
+        if (buf == nullptr || size < size_) {
+            mem::release(buf);
+            error_ = ENOMEM;
+            return false;
+        }
+        if (end_ > 0) std::memcpy(buf, buf_, end_);
+        mem::release(buf_);
+        buf_ = buf;
+        size_ = size;
+        return true;
+    }
+
+    int fd_;
+    char *buf_ = nullptr;
+    std::size_t size_ = 0;             // of buf_, less the byte for the NUL
+    std::size_t begin_ = 0, end_ = 0;  // the part read but not handed over yet
+    const char *line_ = nullptr;
+    bool eof_ = false;
     int error_ = 0;
 };
 
@@ -181,7 +246,7 @@ pltfm_status_t pi_csv_file_get_list(const char *dir_path_p, int32_t file_count,
 
 pltfm_status_t pi_csv_file_check(const char *file_path_p, int32_t *actual_column_count_p,
                                  int32_t *actual_line_count_p) noexcept {
-    file_ptr file(std::fopen(file_path_p, "r"));
+    const FileDescriptor file(file_path_p);
     if (!file) {
         PLTFM_LOG("cannot open file %s for reading", file_path_p);
         return PLTFM_NOTFOUND;
@@ -257,7 +322,7 @@ pltfm_status_t pi_csv_file_process(database::Tree &tree, const char *file_path_p
         PLTFM_LOG("malloc failed");
         return PLTFM_MEMORY;
     }
-    file_ptr file(std::fopen(file_path_p, "r"));
+    const FileDescriptor file(file_path_p);
     if (!file) {
         PLTFM_LOG("cannot open file %s for reading", file_path_p);
         return PLTFM_NOTFOUND;
