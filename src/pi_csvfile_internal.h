@@ -59,9 +59,10 @@ class LineEntry {
     pi_csv_line_entry_t entry_{};
 };
 
-// The cells of one data line normalised into a single buffer owned by the line, without a
-// heap text per cell: the same cells, counts, statuses and messages as pi_csv_line_parse
-// into an entry of as many slots (unmasked), for the lines that are read most.
+// The cells of one data line normalised straight into the value fields that the rows are
+// made of, without a heap text per cell: the same cell count, non-empty count, statuses and
+// messages as pi_csv_line_parse into an entry of as many slots (unmasked), for the lines
+// that are read most.
 class FlatLine {
   public:
     FlatLine() = default;
@@ -69,33 +70,18 @@ class FlatLine {
     FlatLine(const FlatLine &) = delete;
     FlatLine &operator=(const FlatLine &) = delete;
 
-    // Gives the line `slots` cell slots; false when the array cannot be had.
-    bool allocate(int32_t slots) noexcept;
+    // Gives the line `slots` cell slots.
+    void allocate(int32_t slots) noexcept;
     void reset() noexcept;
-    pltfm_status_t parse(const char *line_p, int32_t line_no, int32_t *actual_token_count_p,
-                         int32_t *nonempty_token_count_p) noexcept;
-    // Text of the 1-based column, null when empty or beyond the slots.
-    const char *cell(int32_t column) const noexcept {
-        return column < 1 || column > slots_ ? nullptr : cells_[column - 1].text;
-    }
-    // Stores that text into a value field: cut to 23 characters, zero after it.
-    void copy_cell(int32_t column, char (&dst)[PLTFM_ATTR_VALUE_LEN]) const noexcept {
-        const char *text = cell(column);
-        if (text == nullptr) {
-            std::memset(dst, 0, sizeof dst);
-        } else {
-            set_padded_value(dst, text, cells_[column - 1].length);  // the buffer is padded
-        }
-    }
+    // Tokenizes the line; each non-empty cell k within the slots is stored into the value of
+    // fields[k - 1] (cut to 23 characters, zero after it). The fields of empty cells and of
+    // cells beyond the slots are left as they were.
+    pltfm_status_t parse(const char *line_p, int32_t line_no, pltfm_attr_t *fields,
+                         int32_t *actual_token_count_p, int32_t *nonempty_token_count_p) noexcept;
 
   private:
-    struct Cell {
-        const char *text;
-        std::size_t length;
-    };
-    Cell *cells_ = nullptr;
     int32_t slots_ = 0;
-    char *text_ = nullptr;  // grows to the longest line, plus a value field of padding
+    char *text_ = nullptr;  // the line being parsed; grows to the longest line plus padding
     std::size_t text_size_ = 0;
 };
 
@@ -104,8 +90,10 @@ class FlatLine {
 struct ColumnGroup {
     int32_t first;  // 1-based columns first..last
     int32_t last;
-    const char *speed;     // line 4's texts, kept by its entry; null for none
-    const char *encoding;  // the encoding in effect when the group is added
+    // Line 4's texts as stored in a row's keys (empty for none): the group's speed, and the
+    // encoding in effect when the group is added.
+    char speed[PLTFM_ATTR_VALUE_LEN];
+    char encoding[PLTFM_ATTR_VALUE_LEN];
 };
 
 class ColumnGroups {

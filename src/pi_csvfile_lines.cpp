@@ -327,7 +327,12 @@ void ColumnGroups::build(int32_t expected_column_count, const LineEntry &csv_lin
     const char *encoding = nullptr;
     int32_t start = 0;  // none open yet
     auto close = [&](int32_t last) {
-        if (start != 0 && count_ < capacity_) groups_[count_++] = {start, last, speed, encoding};
+        if (start == 0 || count_ == capacity_) return;
+        ColumnGroup &g = groups_[count_++];
+        g.first = start;
+        g.last = last;
+        set_attr_value(g.speed, speed);
+        set_attr_value(g.encoding, encoding);
     };
     for (int32_t column = 4; column <= expected_column_count; ++column) {
         const char *header = csv_line_3.cell(column);
@@ -347,22 +352,24 @@ pltfm_status_t pi_csv_line_n_process(database::Tree &tree, const char *line_p, i
                                      pltfm_attr_t *key_list_p, pltfm_attr_t *value_list_p,
                                      const ColumnGroups &groups) noexcept {
     Shape s{PLTFM_SUCCESS, -1, -1};
-    s.rc = csv_line.parse(line_p, line_no, &s.cells, &s.nonempty);
+    s.rc = csv_line.parse(line_p, line_no, value_list_p, &s.cells, &s.nonempty);
     if (!shape_ok(s, expected_column_count) ||
         (s.nonempty != 0 && s.nonempty != expected_column_count)) {
         return format_report(__func__, line_no, expected_column_count, s, "0 or all");
     }
     if (s.nonempty == 0) return PLTFM_SUCCESS;  // separator line
 
-    csv_line.copy_cell(2, key_list_p[PI_KEY_IDX_FRONT_PORT].value);
-    csv_line.copy_cell(3, key_list_p[PI_KEY_IDX_LANE].value);
-    for (int32_t column = 4; column <= expected_column_count; ++column)
-        csv_line.copy_cell(column, value_list_p[column - 1].value);
+    // Every cell is in the value list now; the port and lane are keys of the line's rows.
+    auto set_key = [key_list_p](int idx, const pltfm_attr_t &from) {
+        std::memcpy(key_list_p[idx].value, from.value, sizeof from.value);
+    };
+    set_key(PI_KEY_IDX_FRONT_PORT, value_list_p[1]);
+    set_key(PI_KEY_IDX_LANE, value_list_p[2]);
 
     // One row per group, left to right; a refused row ends the line.
     for (const ColumnGroup &g : groups) {
-        set_attr_value(key_list_p[PI_KEY_IDX_SPEED].value, g.speed);
-        set_attr_value(key_list_p[PI_KEY_IDX_ENCODING].value, g.encoding);
+        std::memcpy(key_list_p[PI_KEY_IDX_SPEED].value, g.speed, sizeof g.speed);
+        std::memcpy(key_list_p[PI_KEY_IDX_ENCODING].value, g.encoding, sizeof g.encoding);
         const pltfm_status_t rc =
             database::add_loaded_row(tree, key_list_p, value_list_p + (g.first - 1),
                                      static_cast<uint32_t>(g.last - g.first + 1));

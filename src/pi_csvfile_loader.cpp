@@ -278,7 +278,8 @@ FilePass::FilePass(int32_t expected_column_count) noexcept : columns_(expected_c
     allocated_ = csv_line_.allocate(0, expected_column_count) &&
                  csv_line_3_.allocate(3, expected_column_count) &&
                  csv_line_4_.allocate(4, expected_column_count) &&
-                 data_line_.allocate(expected_column_count) && groups_.allocate(expected_column_count);
+                 groups_.allocate(expected_column_count);
+    data_line_.allocate(expected_column_count);
     if (allocated_) {
         value_list_.reset(
             static_cast<pltfm_attr_t *>(mem::alloc_zeroed(columns, sizeof(pltfm_attr_t))));
