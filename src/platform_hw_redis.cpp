@@ -14,13 +14,18 @@ namespace {
 
 using pltfm::redis::Outcome;
 
-// The transport's answer; a failure inside it (memory) counts as printing nothing.
-Outcome run_command(const char *cmd, char *out, int size) noexcept {
+// Runs the command through the transport and reports a failure as `func`: "Failed to open"
+// when it could not be started, `no_output` ("Failed to get" or "Failed to set") when it
+// printed nothing. A failure inside the transport (memory) counts as printing nothing.
+bool run_command(const char *cmd, char *out, int size, const char *func, const char *no_output) noexcept {
+    Outcome outcome = Outcome::no_output;
     try {
-        return pltfm::redis::transport().first_line(cmd, out, size);
+        outcome = pltfm::redis::transport().first_line(cmd, out, size);
     } catch (...) {
-        return Outcome::no_output;
     }
+    if (outcome == Outcome::cannot_start) PLTFM_LOG_AS(func, "Failed to open %s", cmd);
+    if (outcome == Outcome::no_output) PLTFM_LOG_AS(func, "%s %s", no_output, cmd);
+    return outcome == Outcome::line;
 }
 
 // An hset reply is the number of fields added; anything else (an error such as WRONGTYPE,
@@ -41,16 +46,7 @@ pltfm_status_t pltfm_redis_read(const char *cmd, char *str, int32_t len) {
         PLTFM_LOG("Failed to get %s", cmd);
         return PLTFM_NOTFOUND;
     }
-    switch (run_command(cmd, str, len)) {
-        case Outcome::cannot_start:
-            PLTFM_LOG("Failed to open %s", cmd);
-            return PLTFM_NOTFOUND;
-        case Outcome::no_output:
-            PLTFM_LOG("Failed to get %s", cmd);
-            return PLTFM_NOTFOUND;
-        case Outcome::line:
-            break;
-    }
+    if (!run_command(cmd, str, len, __func__, "Failed to get")) return PLTFM_NOTFOUND;
     const std::size_t n = std::strlen(str);
     if (n > 0 && str[n - 1] == '\n') str[n - 1] = '\0';
     return PLTFM_SUCCESS;
@@ -67,16 +63,7 @@ pltfm_status_t pltfm_redis_write(uint32_t table, const char *key, const char *at
         return PLTFM_NOTFOUND;
     }
     char reply[10] = {};
-    switch (run_command(cmd, reply, 9)) {
-        case Outcome::cannot_start:
-            PLTFM_LOG("Failed to open %s", cmd);
-            return PLTFM_NOTFOUND;
-        case Outcome::no_output:
-            PLTFM_LOG("Failed to set %s", cmd);
-            return PLTFM_NOTFOUND;
-        case Outcome::line:
-            break;
-    }
+    if (!run_command(cmd, reply, 9, __func__, "Failed to set")) return PLTFM_NOTFOUND;
     if (!is_decimal_integer(reply)) {
         PLTFM_LOG("Failed to set %s", cmd);
         return PLTFM_NOTFOUND;

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 
@@ -66,9 +67,12 @@ void render(const redisReply &r, std::string &out) {
             out.append(r.str, r.len);
             out += '\n';
             break;
-        case REDIS_REPLY_INTEGER:
-            out += std::to_string(r.integer) + "\n";
+        case REDIS_REPLY_INTEGER: {
+            char number[24];
+            std::snprintf(number, sizeof number, "%lld\n", r.integer);
+            out += number;
             break;
+        }
         case REDIS_REPLY_NIL:
             out += '\n';
             break;
@@ -141,10 +145,11 @@ std::optional<std::string> Connection::run(const Command &command) {
 }
 
 std::optional<std::string> Connection::exchange(const Command &command) {
-    const std::string db = std::to_string(command.db);
+    char db[12];
+    std::snprintf(db, sizeof db, "%d", command.db);
     const bool select = db_ != command.db;
     if (select) {
-        const char *argv[] = {"SELECT", db.c_str()};
+        const char *argv[] = {"SELECT", db};
         redisAppendCommandArgv(ctx_, 2, argv, nullptr);
     }
     const bool hset = command.kind == Command::Kind::hset;

@@ -116,7 +116,7 @@ std::optional<Endpoint> parse_endpoint(std::string_view value, std::string &why)
 }
 
 Transport &transport() {
-    std::call_once(g_once, choose);
+    std::call_once(g_once, [] { choose(); });
     return *g_transport.load();
 }
 

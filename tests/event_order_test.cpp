@@ -246,16 +246,23 @@ class Sequence {
                 redis().hset(6, "TRANSCEIVER_STATUS|" + p.name, "status", "0");
                 continue;
             }
-            redis().hset(6, info, "cable_length", dac ? (three ? "3" : "1") : "0");
+            // Like the OS, the record is written in one command before the status says the
+            // module is there (a monitor pass running meanwhile never sees half a record);
+            // an incomplete one lacks everything but the length.
+            std::vector<std::string> record = {"HSET", info, "cable_length",
+                                               dac ? (three ? "3" : "1") : "0"};
+            if (cg.record_complete) {
+                record.insert(record.end(),
+                              {"type",
+                               dd ? "QSFP-DD Double Density 8X Pluggable Transceiver"
+                                  : "QSFP28 or later",
+                               "specification_compliance",
+                               dd ? (dac ? "passive_copper_media_interface" : "400GBASE-DR4 Optical")
+                                  : (dac ? "100GBASE-CR4" : "100GBASE-SR4 Fibre"),
+                               "connector", dac ? "No separable connector" : "MPO 1x12"});
+            }
+            redis().command(6, record);
             redis().hset(6, "TRANSCEIVER_STATUS|" + p.name, "status", "1");
-            if (!cg.record_complete) continue;  // the OS has not written the other fields yet
-            redis().hset(
-                6, info, "type",
-                dd ? "QSFP-DD Double Density 8X Pluggable Transceiver" : "QSFP28 or later");
-            redis().hset(6, info, "specification_compliance",
-                         dd ? (dac ? "passive_copper_media_interface" : "400GBASE-DR4 Optical")
-                            : (dac ? "100GBASE-CR4" : "100GBASE-SR4 Fibre"));
-            redis().hset(6, info, "connector", dac ? "No separable connector" : "MPO 1x12");
         }
     }
 
