@@ -84,11 +84,12 @@ void render(const redisReply &r, std::string &out) {
     }
 }
 
-std::string why(const redisContext &c) {
-    if (c.err == REDIS_ERR_IO && std::strcmp(c.errstr, std::strerror(EAGAIN)) == 0)
-        return "no answer within 1 s";
-    return c.errstr;
+// The read or write timeout of the socket expired.
+bool no_answer(const redisContext &c) {
+    return c.err == REDIS_ERR_IO && std::strcmp(c.errstr, std::strerror(EAGAIN)) == 0;
 }
+
+std::string why(const redisContext &c) { return no_answer(c) ? "no answer within 1 s" : c.errstr; }
 
 }  // namespace
 
@@ -120,7 +121,7 @@ bool Connection::connect() {
 }
 
 void Connection::drop(const char *what) {
-    timed_out_ = why(*ctx_) == "no answer within 1 s";
+    timed_out_ = no_answer(*ctx_);
     PLTFM_LOG("Redis connection to %s %s: %s", endpoint_.text.c_str(), what, why(*ctx_).c_str());
     reported_ = true;
     redisFree(ctx_);
@@ -148,15 +149,17 @@ std::optional<std::string> Connection::exchange(const Command &command) {
     char db[12];
     std::snprintf(db, sizeof db, "%d", command.db);
     const bool select = db_ != command.db;
-    if (select) {
-        const char *argv[] = {"SELECT", db};
-        redisAppendCommandArgv(ctx_, 2, argv, nullptr);
-    }
+    const char *select_argv[] = {"SELECT", db};
     const bool hset = command.kind == Command::Kind::hset;
     const char *argv[] = {hset ? "HSET" : "HGET", command.key.c_str(), command.field.c_str(),
                           command.value.c_str()};
     const size_t lens[] = {4, command.key.size(), command.field.size(), command.value.size()};
-    redisAppendCommandArgv(ctx_, hset ? 4 : 3, argv, lens);
+    // Both go out together: one round trip also when the database changes.
+    if ((select && redisAppendCommandArgv(ctx_, 2, select_argv, nullptr) != REDIS_OK) ||
+        redisAppendCommandArgv(ctx_, hset ? 4 : 3, argv, lens) != REDIS_OK) {
+        drop("lost");
+        return std::nullopt;
+    }
 
     void *raw = nullptr;
     if (select) {
