@@ -41,7 +41,8 @@ struct Port {
     uint32_t slot() const { return *pltfm::hw::port_slot(group - 1, start); }
     std::string name() const { return "Ethernet" + std::to_string(slot() - 1); }
     int front_panel() const {
-        return static_cast<int>(pltfm::hw::intf_serdes_port_map[static_cast<std::size_t>(group - 1)]);
+        return static_cast<int>(
+            pltfm::hw::intf_serdes_port_map[static_cast<std::size_t>(group - 1)]);
     }
 };
 
@@ -66,7 +67,7 @@ ifcs_attr_t devport(uint32_t id, int32_t value) {
 // with the sample tuning, port_config.ini and an EEPROM per cage; the library started with
 // its background threads off (the benchmark drives the monitor pass itself).
 class World {
-public:
+  public:
     static World &get() {
         static World *w = new World;
         return *w;
@@ -83,7 +84,7 @@ public:
         pltfm::redis::reload_for_test();
     }
 
-private:
+  private:
     World() : ports_(board_ports()) {
         if (!redis_.ok() || !tree_.ok()) {
             error_ = redis_.ok() ? "cannot make the platform tree" : redis_.error();
@@ -103,22 +104,24 @@ private:
             redis_.hset(6, info, "cable_length", "0");
             redis_.hset(6, info, "specification_compliance", "400GBASE-DR4 Optical");
             redis_.hset(6, info, "connector", "LC");
-            const uint32_t bus = pltfm::hw::port_i2c_offset_map[static_cast<std::size_t>(p.front_panel() - 1)];
+            const uint32_t bus =
+                pltfm::hw::port_i2c_offset_map[static_cast<std::size_t>(p.front_panel() - 1)];
             const EepromImage image = p.lanes == 8 ? pltfm::test::qsfp_dd_optic()
                                                    : pltfm::test::qsfp_dd_optic_breakout(4);
-            pltfm::test::write_bytes(root + "/sys/bus/i2c/devices/" + std::to_string(bus) + "-0050/eeprom",
-                                     image.str());
+            pltfm::test::write_bytes(
+                root + "/sys/bus/i2c/devices/" + std::to_string(bus) + "-0050/eeprom", image.str());
         }
         pltfm::test::write_bytes(root + "/usr/share/nos/sku/port_config.ini", ini);
         pltfm::test::create_dirs(root + "/usr/share/nos/platform/CSV");
-        const std::string copy = "cp " PLTFM_EXAMPLES_DIR "/platform/CSV/*.csv " + root + "/usr/share/nos/platform/CSV/";
+        const std::string copy =
+            "cp " PLTFM_EXAMPLES_DIR "/platform/CSV/*.csv " + root + "/usr/share/nos/platform/CSV/";
         if (std::system(copy.c_str()) != 0) error_ = "cannot copy the sample tuning";
         ::setenv("PLTFM_ROOT", root.c_str(), 1);
         pltfm::paths::reload_for_test();
         pltfm::threads::disable_autostart_for_test();
     }
 
-public:
+  public:
     // The library's start-up in this process, once: after it, a forked process would not
     // read port_config.ini again, so the start-up cases run first.
     void start_library() {
@@ -128,7 +131,7 @@ public:
         if (pltfm_pre_init(platform) != 0) error_ = "start-up failed";
     }
 
-private:
+  private:
     bool started_ = false;
 
     pltfm::test::RedisServer redis_;
@@ -139,7 +142,7 @@ private:
 
 // The library logs every step: its standard error goes to /dev/null while a case runs.
 class Quiet {
-public:
+  public:
     Quiet() : saved_(::dup(STDERR_FILENO)) {
         const int null = ::open("/dev/null", O_WRONLY);
         ::dup2(null, STDERR_FILENO);
@@ -150,7 +153,7 @@ public:
         ::close(saved_);
     }
 
-private:
+  private:
     int saved_;
 };
 
@@ -179,8 +182,8 @@ bool prepare(benchmark::State &state, bool native, bool start = true) {
 }
 
 void report_cpu(benchmark::State &state, double cpu_before) {
-    state.counters["cpu_ms"] = benchmark::Counter(
-        (cpu_seconds() - cpu_before) * 1e3 / static_cast<double>(state.iterations()));
+    state.counters["cpu_ms"] = benchmark::Counter((cpu_seconds() - cpu_before) * 1e3 /
+                                                  static_cast<double>(state.iterations()));
 }
 
 // pltfm_pre_init in a fresh process, as the SDK starts: the default speed of 258 slots from
@@ -199,7 +202,8 @@ void BM_StartUp(benchmark::State &state, bool native) {
         }
         int status = 0;
         ::waitpid(pid, &status, 0);
-        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        state.SetIterationTime(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
         if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
             state.SkipWithError("start-up failed");
             break;
@@ -271,7 +275,9 @@ void BM_MonitorPass48Ports(benchmark::State &state, bool native) {
     report_cpu(state, cpu);
 }
 BENCHMARK_CAPTURE(BM_MonitorPass48Ports, cli, false)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(BM_MonitorPass48Ports, native, true)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_MonitorPass48Ports, native, true)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // Two threads reading at once: through the library's one connection behind its lock, and
 // (for comparison) each over a connection of its own without a lock.
@@ -287,7 +293,11 @@ void BM_NativeReadSharedConnection(benchmark::State &state) {
     char buf[32];
     for (auto _ : state) benchmark::DoNotOptimize(pltfm_redis_read(kSpeedRead, buf, 31));
 }
-BENCHMARK(BM_NativeReadSharedConnection)->Threads(1)->Threads(2)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_NativeReadSharedConnection)
+    ->Threads(1)
+    ->Threads(2)
+    ->UseRealTime()
+    ->Unit(benchmark::kMicrosecond);
 
 void BM_NativeReadConnectionPerThread(benchmark::State &state) {
     if (!native_ready(state)) return;
@@ -297,6 +307,10 @@ void BM_NativeReadConnectionPerThread(benchmark::State &state) {
     const auto command = pltfm::redis::parse_command(kSpeedRead);
     for (auto _ : state) benchmark::DoNotOptimize(connection.run(*command));
 }
-BENCHMARK(BM_NativeReadConnectionPerThread)->Threads(1)->Threads(2)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_NativeReadConnectionPerThread)
+    ->Threads(1)
+    ->Threads(2)
+    ->UseRealTime()
+    ->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -97,12 +97,17 @@ Cached g_cached;  // guarded by g_lock
 
 std::optional<std::string> fourth_column(const std::string &path, std::string_view pattern) {
     std::lock_guard<std::mutex> hold(g_lock);
-    struct stat st{};
+    struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
     if (!same_version(g_cached, path, st)) {
         std::ifstream in(path, std::ios::binary);
         if (!in) return std::nullopt;
-        g_cached = Cached{path, st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim,
+        g_cached = Cached{path,
+                          st.st_dev,
+                          st.st_ino,
+                          st.st_size,
+                          st.st_mtim,
+                          st.st_ctim,
                           std::string(std::istreambuf_iterator<char>(in), {})};
     }
     const std::string &text = g_cached.contents;

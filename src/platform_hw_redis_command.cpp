@@ -11,7 +11,7 @@ namespace {
 
 // A cursor over the command text; each step consumes what it matched or fails.
 class Reader {
-public:
+  public:
     explicit Reader(std::string_view text) : rest_(text) {}
 
     bool literal(std::string_view word) {
@@ -64,7 +64,7 @@ public:
     }
     bool at_end() const { return rest_.empty(); }
 
-private:
+  private:
     std::string_view rest_;
 };
 
@@ -87,8 +87,8 @@ std::optional<Command> parse_port_config(Reader r) {
     Command c;
     c.kind = Command::Kind::port_config;
     std::string n;
-    if (r.digits(n) && r.literal(" \" ") && r.path(c.path) &&
-        r.literal(" | awk '{print $4}'") && r.at_end()) {
+    if (r.digits(n) && r.literal(" \" ") && r.path(c.path) && r.literal(" | awk '{print $4}'") &&
+        r.at_end()) {
         c.pattern = "Ethernet" + n + " ";
         return c;
     }

@@ -26,7 +26,7 @@ constexpr timeval kTimeout{1, 0};  // connecting, and waiting for each answer
 // process. The signal is blocked for the calling thread while a command runs, and one it
 // raised is taken off the thread's pending set before the mask is restored.
 class SigpipeBlock {
-public:
+  public:
     SigpipeBlock() {
         sigemptyset(&pipe_);
         sigaddset(&pipe_, SIGPIPE);
@@ -48,7 +48,7 @@ public:
     SigpipeBlock(const SigpipeBlock &) = delete;
     SigpipeBlock &operator=(const SigpipeBlock &) = delete;
 
-private:
+  private:
     sigset_t pipe_{}, saved_{};
     bool was_pending_ = false;
 };
@@ -89,7 +89,9 @@ bool no_answer(const redisContext &c) {
     return c.err == REDIS_ERR_IO && std::strcmp(c.errstr, std::strerror(EAGAIN)) == 0;
 }
 
-std::string why(const redisContext &c) { return no_answer(c) ? "no answer within 1 s" : c.errstr; }
+std::string why(const redisContext &c) {
+    return no_answer(c) ? "no answer within 1 s" : c.errstr;
+}
 
 }  // namespace
 
@@ -98,9 +100,10 @@ Connection::~Connection() {
 }
 
 bool Connection::connect() {
-    redisContext *c = endpoint_.kind == Endpoint::Kind::unix_socket
-                          ? redisConnectUnixWithTimeout(endpoint_.path.c_str(), kTimeout)
-                          : redisConnectWithTimeout(endpoint_.host.c_str(), endpoint_.port, kTimeout);
+    redisContext *c =
+        endpoint_.kind == Endpoint::Kind::unix_socket
+            ? redisConnectUnixWithTimeout(endpoint_.path.c_str(), kTimeout)
+            : redisConnectWithTimeout(endpoint_.host.c_str(), endpoint_.port, kTimeout);
     if (c == nullptr || c->err != 0 || redisSetTimeout(c, kTimeout) != REDIS_OK) {
         if (!reported_)
             PLTFM_LOG("Redis connection to %s failed: %s", endpoint_.text.c_str(),
@@ -141,7 +144,8 @@ std::optional<std::string> Connection::run(const Command &command) {
     // A connection that sat idle may have been closed by the server (a restart, a client
     // kill): the command goes once more over a fresh one. hget and hset may run twice. Not
     // after a timeout: a server that does not answer gets one second per access, not two.
-    if (!printed && reused && ctx_ == nullptr && !timed_out_ && connect()) printed = exchange(command);
+    if (!printed && reused && ctx_ == nullptr && !timed_out_ && connect())
+        printed = exchange(command);
     return printed;
 }
 
@@ -172,8 +176,10 @@ std::optional<std::string> Connection::exchange(const Command &command) {
             // The command queued behind the failed SELECT is answered but not used.
             PLTFM_LOG("Redis SELECT %d failed on %s: %s", command.db, endpoint_.text.c_str(),
                       selected->str);
-            if (redisGetReply(ctx_, &raw) != REDIS_OK) drop("lost");
-            else freeReplyObject(raw);
+            if (redisGetReply(ctx_, &raw) != REDIS_OK)
+                drop("lost");
+            else
+                freeReplyObject(raw);
             return std::nullopt;
         }
         db_ = command.db;
@@ -191,7 +197,7 @@ std::optional<std::string> Connection::exchange(const Command &command) {
 namespace {
 
 class NativeTransport final : public Transport {
-public:
+  public:
     explicit NativeTransport(const Endpoint &endpoint) : connection_(endpoint) {}
 
     Outcome first_line(const char *cmd, char *out, int size) override {
@@ -215,14 +221,15 @@ public:
         if (!printed || printed->empty()) return Outcome::no_output;
         const std::size_t room = static_cast<std::size_t>(size) - 1;
         const std::size_t feed = printed->find('\n');
-        const std::size_t n = std::min(room, feed == std::string::npos ? printed->size() : feed + 1);
+        const std::size_t n =
+            std::min(room, feed == std::string::npos ? printed->size() : feed + 1);
         std::memcpy(out, printed->data(), n);
         out[n] = '\0';
         return Outcome::line;
     }
 
-private:
-    std::mutex lock_;         // one command at a time on the connection
+  private:
+    std::mutex lock_;        // one command at a time on the connection
     Connection connection_;  // guarded by lock_
 };
 

@@ -16,7 +16,7 @@ struct redisContext;
 namespace pltfm::redis {
 
 class Connection {
-public:
+  public:
     explicit Connection(Endpoint endpoint) : endpoint_(std::move(endpoint)) {}
     ~Connection();
     Connection(const Connection &) = delete;
@@ -28,7 +28,7 @@ public:
     // lost, no answer within the limit). Not thread-safe: one caller at a time.
     std::optional<std::string> run(const Command &command);
 
-private:
+  private:
     bool connect();
     // One command (after a SELECT when the database changes) on ctx_; drops ctx_ when no
     // answer came.
@@ -37,9 +37,9 @@ private:
 
     Endpoint endpoint_;
     redisContext *ctx_ = nullptr;
-    pid_t owner_ = 0;        // the process that made ctx_ (a forked child makes its own)
-    int db_ = -1;            // database selected on ctx_, -1 when unknown
-    bool reported_ = false;  // a failure was logged and no connection was made since
+    pid_t owner_ = 0;         // the process that made ctx_ (a forked child makes its own)
+    int db_ = -1;             // database selected on ctx_, -1 when unknown
+    bool reported_ = false;   // a failure was logged and no connection was made since
     bool timed_out_ = false;  // ctx_ was dropped because an answer did not come in time
 };
 

@@ -16,7 +16,7 @@ struct PipeCloser {
 using pipe_ptr = std::unique_ptr<FILE, PipeCloser>;
 
 class PipeTransport final : public Transport {
-public:
+  public:
     Outcome first_line(const char *cmd, char *out, int size) override {
         // The pipe's descriptor is close-on-exec, so commands started by other threads
         // meanwhile do not inherit it.

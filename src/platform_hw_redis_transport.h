@@ -18,7 +18,7 @@ enum class Outcome {
 };
 
 class Transport {
-public:
+  public:
     virtual ~Transport() = default;
     // Runs `cmd` and reads the first line it prints into `out` as fgets(out, size, ...) does:
     // at most size - 1 bytes, the line feed kept when it fits, then a terminator.

@@ -41,7 +41,8 @@ std::string read_result(const std::string &cmd, int len) {
     std::vector<char> buf(static_cast<std::size_t>(len) + 1, 'X');
     LogCapture log;
     const pltfm_status_t rc = pltfm_redis_read(cmd.c_str(), buf.data(), len);
-    return "rc=" + std::to_string(rc) + " [" + std::string(buf.data()) + "] " + modes::comparable_log(log.text());
+    return "rc=" + std::to_string(rc) + " [" + std::string(buf.data()) + "] " +
+           modes::comparable_log(log.text());
 }
 
 std::string write_result(uint32_t db, const char *key, const char *field, const char *value) {
@@ -58,13 +59,24 @@ TEST(NativeRedisEndpoint, AcceptsSocketsAndAddressesOnly) {
         bool ok;
     };
     const Case cases[] = {
-        {"unix:/var/run/redis/redis-server.sock", true}, {"tcp:127.0.0.1:6379", true},
-        {"tcp:localhost:6379", true}, {"tcp:[::1]:6379", true}, {"tcp:10.0.0.1:65535", true},
-        {"unix:relative.sock", false}, {"unix:", false}, {"unix:/tmp/a b.sock", false},
+        {"unix:/var/run/redis/redis-server.sock", true},
+        {"tcp:127.0.0.1:6379", true},
+        {"tcp:localhost:6379", true},
+        {"tcp:[::1]:6379", true},
+        {"tcp:10.0.0.1:65535", true},
+        {"unix:relative.sock", false},
+        {"unix:", false},
+        {"unix:/tmp/a b.sock", false},
         {"unix:/tmp/$(reboot)", false},
-        {"tcp:127.0.0.1", false}, {"tcp:127.0.0.1:0", false}, {"tcp:127.0.0.1:65536", false},
-        {"tcp:127.0.0.1:63x", false}, {"tcp:redis.example:6379", false}, {"tcp:::1:6379", false},
-        {"tcp:300.0.0.1:6379", false}, {"redis://127.0.0.1:6379", false}, {"/tmp/redis.sock", false},
+        {"tcp:127.0.0.1", false},
+        {"tcp:127.0.0.1:0", false},
+        {"tcp:127.0.0.1:65536", false},
+        {"tcp:127.0.0.1:63x", false},
+        {"tcp:redis.example:6379", false},
+        {"tcp:::1:6379", false},
+        {"tcp:300.0.0.1:6379", false},
+        {"redis://127.0.0.1:6379", false},
+        {"/tmp/redis.sock", false},
     };
     for (const auto &c : cases) {
         std::string why;
@@ -84,36 +96,39 @@ TEST(NativeRedisEndpoint, AcceptsSocketsAndAddressesOnly) {
 
 TEST(NativeRedisCommand, ReadsTheLibraryTemplatesStrictly) {
     using K = redis::Command::Kind;
-    const auto get = redis::parse_command("redis-cli -n 6 hget \"TRANSCEIVER_STATUS|Ethernet8\" \"status\"");
+    const auto get =
+        redis::parse_command("redis-cli -n 6 hget \"TRANSCEIVER_STATUS|Ethernet8\" \"status\"");
     ASSERT_TRUE(get);
     EXPECT_EQ(get->kind, K::hget);
     EXPECT_EQ(get->db, 6);
     EXPECT_EQ(get->key, "TRANSCEIVER_STATUS|Ethernet8");
     EXPECT_EQ(get->field, "status");
-    const auto set = redis::parse_command("redis-cli -n 4 hset \"PORT|Ethernet0\" \"admin_status\" \"down\"");
+    const auto set =
+        redis::parse_command("redis-cli -n 4 hset \"PORT|Ethernet0\" \"admin_status\" \"down\"");
     ASSERT_TRUE(set);
     EXPECT_EQ(set->kind, K::hset);
     EXPECT_EQ(set->value, "down");
-    const auto grep = redis::parse_command("grep \"Ethernet012 \" /usr/share/nos/sku/port_config.ini | awk '{print $4}'");
+    const auto grep = redis::parse_command(
+        "grep \"Ethernet012 \" /usr/share/nos/sku/port_config.ini | awk '{print $4}'");
     ASSERT_TRUE(grep);
     EXPECT_EQ(grep->kind, K::port_config);
     EXPECT_EQ(grep->pattern, "Ethernet012 ");  // as written: grep looks for the text
     EXPECT_EQ(grep->path, "/usr/share/nos/sku/port_config.ini");
 
-    for (const char *refused : {
-             "redis-cli -n 6 hget TRANSCEIVER_STATUS|Ethernet8 \"status\"",     // unquoted
-             "redis-cli -n 6 hget \"a\" \"b\" \"c\"",                           // extra word
-             "redis-cli -n 6 hget \"a\"  \"b\"",                                // spacing
-             "redis-cli -n 6 hget \"$(reboot)\" \"b\"",                         // expansion
-             "redis-cli -n 6 hget \"a\\\"\" \"b\"",                             // escape
-             "redis-cli -n 6 hdel \"a\" \"b\"",                                 // other command
-             "redis-cli -n x hget \"a\" \"b\"",                                 // database
-             "redis-cli -n 99999999999 hget \"a\" \"b\"",                       // too big
-             "redis-cli -n 6 hset \"a\" \"b\"",                                 // no value
-             "redis-cli -n 6 hget \"a\" \"b\"; reboot",                         // trailing
-             "grep \"Ethernet1 \" relative.ini | awk '{print $4}'",              // path
-             "grep \"Ethernet1 \" /a.ini | awk '{print $3}'",                    // column
-             "printf 'abc\\n'", ""}) {
+    for (const char *refused :
+         {"redis-cli -n 6 hget TRANSCEIVER_STATUS|Ethernet8 \"status\"",  // unquoted
+          "redis-cli -n 6 hget \"a\" \"b\" \"c\"",                        // extra word
+          "redis-cli -n 6 hget \"a\"  \"b\"",                             // spacing
+          "redis-cli -n 6 hget \"$(reboot)\" \"b\"",                      // expansion
+          "redis-cli -n 6 hget \"a\\\"\" \"b\"",                          // escape
+          "redis-cli -n 6 hdel \"a\" \"b\"",                              // other command
+          "redis-cli -n x hget \"a\" \"b\"",                              // database
+          "redis-cli -n 99999999999 hget \"a\" \"b\"",                    // too big
+          "redis-cli -n 6 hset \"a\" \"b\"",                              // no value
+          "redis-cli -n 6 hget \"a\" \"b\"; reboot",                      // trailing
+          "grep \"Ethernet1 \" relative.ini | awk '{print $4}'",          // path
+          "grep \"Ethernet1 \" /a.ini | awk '{print $3}'",                // column
+          "printf 'abc\\n'", ""}) {
         EXPECT_FALSE(redis::parse_command(refused)) << refused;
     }
 }
@@ -141,10 +156,10 @@ TEST(NativeRedisReplies, ReadAsThePipeReadsThem) {
         {"redis-cli -n 6 hget \"H\" \"empty\"", 9},
         {"redis-cli -n 6 hget \"H\" \"two\"", 31},
         {"redis-cli -n 6 hget \"H\" \"five\"", 7},
-        {"redis-cli -n 6 hget \"H\" \"six\"", 7},   // the line feed does not fit
+        {"redis-cli -n 6 hget \"H\" \"six\"", 7},  // the line feed does not fit
         {"redis-cli -n 6 hget \"H\" \"long\"", 31},
-        {"redis-cli -n 6 hget \"S\" \"x\"", 63},     // WRONGTYPE error text
-        {"redis-cli -n 6 hget \"H\" \"five\"", 1},   // room for the terminator only
+        {"redis-cli -n 6 hget \"S\" \"x\"", 63},       // WRONGTYPE error text
+        {"redis-cli -n 6 hget \"H\" \"five\"", 1},     // room for the terminator only
         {"redis-cli -n 6 hset \"H\" \"n\" \"1\"", 9},  // integer reply
     };
     std::vector<std::string> piped, native;
@@ -175,15 +190,15 @@ TEST(NativePortConfig, SameAnswerAsGrepAndAwk) {
     const std::vector<std::string> files = {
         "# name lanes alias speed\nEthernet0 0,1,2,3 etp1 100000\nEthernet1 4 etp1b 25000\n"
         "Ethernet10 5 etp2 40000\n",
-        "Ethernet8\t8,9\t etp2  50000 index\r\nEthernet8 0 x 1\n",     // tabs, CR, first wins
-        "lane Ethernet8 x 77 y\n",                                      // named in column 2
-        "Ethernet8 8\nEthernet16 16 a fast\n",                          // short line, non-number
-        "   Ethernet24 1 2 3\nEthernet24 9 9 9",                        // leading blanks, no LF
-        "Ethernet0 0 e 1\v2 3\n",                                       // vertical tab is no blank
-        "Ethernet0 0 e 100000\n\0tail\n"s,                              // NUL: grep says binary
-        "Ethernet0 0 \xff 100000\n",                                    // not UTF-8
-        "Ethernet0 0 \xc3\xa9t 100000\nEthernet8 1 \xe2\x82 2\n",       // valid, truncated
-        "Ethernet8 1 2 " + std::string(40, '9') + "\n",                 // longer than the buffer
+        "Ethernet8\t8,9\t etp2  50000 index\r\nEthernet8 0 x 1\n",  // tabs, CR, first wins
+        "lane Ethernet8 x 77 y\n",                                  // named in column 2
+        "Ethernet8 8\nEthernet16 16 a fast\n",                      // short line, non-number
+        "   Ethernet24 1 2 3\nEthernet24 9 9 9",                    // leading blanks, no LF
+        "Ethernet0 0 e 1\v2 3\n",                                   // vertical tab is no blank
+        "Ethernet0 0 e 100000\n\0tail\n"s,                          // NUL: grep says binary
+        "Ethernet0 0 \xff 100000\n",                                // not UTF-8
+        "Ethernet0 0 \xc3\xa9t 100000\nEthernet8 1 \xe2\x82 2\n",   // valid, truncated
+        "Ethernet8 1 2 " + std::string(40, '9') + "\n",             // longer than the buffer
         "",
     };
     std::string why;
@@ -194,8 +209,10 @@ TEST(NativePortConfig, SameAnswerAsGrepAndAwk) {
         ::setenv("LC_ALL", locale, 1);
         for (std::size_t f = 0; f < files.size(); ++f) {
             write_file(ini, files[f]);
-            for (const char *name : {"Ethernet0", "Ethernet1", "Ethernet8", "Ethernet16", "Ethernet24", "Ethernet2"}) {
-                const std::string cmd = std::string("grep \"") + name + " \" " + ini + " | awk '{print $4}'";
+            for (const char *name :
+                 {"Ethernet0", "Ethernet1", "Ethernet8", "Ethernet16", "Ethernet24", "Ethernet2"}) {
+                const std::string cmd =
+                    std::string("grep \"") + name + " \" " + ini + " | awk '{print $4}'";
                 char a[32] = {}, b[32] = {};
                 const auto pa = redis::pipe_transport().first_line(cmd.c_str(), a, 31);
                 const auto pb = native->first_line(cmd.c_str(), b, 31);
@@ -221,11 +238,15 @@ TEST(NativeRedisFaults, InvalidSettingFallsBackToThePipe) {
         LogCapture log;
         redis::reload_for_test();
         char buf[32] = {};
-        EXPECT_EQ(pltfm_redis_read("redis-cli -n 0 hget \"PORT_TABLE:Ethernet0\" \"speed\"", buf, 31), PLTFM_SUCCESS);
+        EXPECT_EQ(
+            pltfm_redis_read("redis-cli -n 0 hget \"PORT_TABLE:Ethernet0\" \"speed\"", buf, 31),
+            PLTFM_SUCCESS);
         EXPECT_STREQ(buf, "400000");
         EXPECT_FALSE(redis::native());
         const std::string text = log.text();
-        EXPECT_NE(text.find(std::string("PLTFM_REDIS ignored: \"") + value + "\""), std::string::npos) << text;
+        EXPECT_NE(text.find(std::string("PLTFM_REDIS ignored: \"") + value + "\""),
+                  std::string::npos)
+            << text;
         EXPECT_EQ(text.find('\n'), text.rfind('\n')) << "one message only: " << text;
     }
 }
@@ -259,10 +280,13 @@ TEST(NativeRedisFaults, StoppedServerAndDroppedConnection) {
         LogCapture log;
         char buf[10] = {};
         EXPECT_EQ(pltfm_redis_read(cmd, buf, 9), PLTFM_NOTFOUND);
-        EXPECT_TRUE(log.contains(std::string("pltfm_redis_read: Failed to get ") + cmd + "\n")) << log.text();
+        EXPECT_TRUE(log.contains(std::string("pltfm_redis_read: Failed to get ") + cmd + "\n"))
+            << log.text();
         LogCapture write_log;
-        EXPECT_EQ(pltfm_redis_write(4, "\"PORT|Ethernet0\"", "\"admin_status\"", "\"down\""), PLTFM_NOTFOUND);
-        EXPECT_TRUE(write_log.contains("Failed to set redis-cli -n 4 hset \"PORT|Ethernet0\" \"admin_status\" \"down\"\n"));
+        EXPECT_EQ(pltfm_redis_write(4, "\"PORT|Ethernet0\"", "\"admin_status\"", "\"down\""),
+                  PLTFM_NOTFOUND);
+        EXPECT_TRUE(write_log.contains(
+            "Failed to set redis-cli -n 4 hset \"PORT|Ethernet0\" \"admin_status\" \"down\"\n"));
     }
     server.start();
     ASSERT_TRUE(server.ok()) << server.error();
@@ -279,7 +303,8 @@ TEST(NativeRedisFaults, StoppedServerAndDroppedConnection) {
     EXPECT_EQ(killed.kind, RedisReply::Kind::integer);
     EXPECT_EQ(killed.integer, 1);
     EXPECT_EQ(read_result(cmd, 9), "rc=0 [down] ");
-    EXPECT_EQ(write_result(4, "\"PORT|Ethernet0\"", "\"admin_status\"", "\"up\"").substr(0, 5), "rc=0 ");
+    EXPECT_EQ(write_result(4, "\"PORT|Ethernet0\"", "\"admin_status\"", "\"up\"").substr(0, 5),
+              "rc=0 ");
     EXPECT_EQ(server.hget(4, "PORT|Ethernet0", "admin_status"), "up");
 }
 
@@ -314,14 +339,17 @@ TEST(NativeRedisFaults, ServerThatNeverAnswers) {
 TEST(NativeRedisFaults, TwoThreadsShareTheConnection) {
     RedisServer server;
     ASSERT_TRUE(server.ok()) << server.error();
-    for (int p = 0; p < 8; ++p) server.hset(0, "PORT_TABLE:Ethernet" + std::to_string(p), "speed", std::to_string(p));
+    for (int p = 0; p < 8; ++p)
+        server.hset(0, "PORT_TABLE:Ethernet" + std::to_string(p), "speed", std::to_string(p));
     use_native(server.socket_path());
     auto reader = [](int first, int &wrong) {
         for (int i = 0; i < 200; ++i) {
             const int p = (first + i) % 8;
-            const std::string cmd = "redis-cli -n 0 hget \"PORT_TABLE:Ethernet" + std::to_string(p) + "\" \"speed\"";
+            const std::string cmd =
+                "redis-cli -n 0 hget \"PORT_TABLE:Ethernet" + std::to_string(p) + "\" \"speed\"";
             char buf[32] = {};
-            if (pltfm_redis_read(cmd.c_str(), buf, 31) != PLTFM_SUCCESS || std::to_string(p) != buf) ++wrong;
+            if (pltfm_redis_read(cmd.c_str(), buf, 31) != PLTFM_SUCCESS || std::to_string(p) != buf)
+                ++wrong;
         }
     };
     int wrong_a = 0, wrong_b = 0;

@@ -69,14 +69,18 @@ std::string first_difference(const std::string &cli, const std::string &native) 
 
 }  // namespace
 
-bool parent() { return std::getenv(kModeVar) == nullptr; }
+bool parent() {
+    return std::getenv(kModeVar) == nullptr;
+}
 
 Mode mode() {
     const char *m = std::getenv(kModeVar);
     return m != nullptr && std::string(m) == "native" ? Mode::native : Mode::cli;
 }
 
-const char *mode_name() { return mode() == Mode::native ? "native" : "cli"; }
+const char *mode_name() {
+    return mode() == Mode::native ? "native" : "cli";
+}
 
 bool run_both() {
     if (!parent()) return false;
@@ -101,7 +105,8 @@ bool run_both() {
                           << tail(read_file(dir / (std::string(names[m]) + ".out")), 12000);
     }
     EXPECT_FALSE(fs::exists(dir / "native.transcript.redis-cli"))
-        << "native mode ran redis-cli:\n" << read_file(dir / "native.transcript.redis-cli");
+        << "native mode ran redis-cli:\n"
+        << read_file(dir / "native.transcript.redis-cli");
     const std::string cli = read_file(dir / "cli.transcript");
     const std::string native = read_file(dir / "native.transcript");
     EXPECT_FALSE(cli.empty()) << "the cli run noted nothing";
