@@ -91,7 +91,8 @@ std::string fourth_field(std::string_view line) {
 }
 
 std::mutex g_lock;
-Cached g_cached;  // guarded by g_lock
+// Never destroyed, like the library's other tables a thread may use while the process exits.
+Cached &g_cached = *new Cached;  // guarded by g_lock
 
 }  // namespace
 

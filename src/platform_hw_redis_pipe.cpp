@@ -30,8 +30,9 @@ class PipeTransport final : public Transport {
 }  // namespace
 
 Transport &pipe_transport() {
-    static PipeTransport pipe;
-    return pipe;
+    // Never destroyed: the insertion thread may run a command while the process exits.
+    static auto *pipe = new PipeTransport;
+    return *pipe;
 }
 
 }  // namespace pltfm::redis
