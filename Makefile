@@ -4,7 +4,7 @@ SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 APT_PACKAGES := cmake ninja-build g++ make pkg-config file libgtest-dev libgmock-dev \
-	libbenchmark-dev redis-server redis-tools libcli11-dev nlohmann-json3-dev dpkg-dev \
+	libbenchmark-dev libhiredis-dev redis-server redis-tools libcli11-dev nlohmann-json3-dev dpkg-dev \
 	man-db groff-base clang libclang-rt-14-dev
 # Seconds each fuzzer runs in `make fuzz`; how long `make soak` runs.
 FUZZ_SECONDS ?= 60
@@ -45,12 +45,15 @@ test-tsan: deps
 
 # Event-order sequences beyond the fixed seeds that `make test` runs: SEEDS=N random ones (their
 # seeds are printed), or SEED=S to replay one and print its events; CONCURRENT=1 runs the
-# insertion monitor on its own thread while the events are applied.
+# insertion monitor on its own thread while the events are applied; REDIS=cli reaches Redis
+# through redis-cli instead of the native connection.
 SEEDS ?= 50
 SEED ?=
 CONCURRENT ?=
+REDIS ?=
 test-sequences: build
 	PLTFM_SEQUENCE_SEED=$(SEED) PLTFM_SEQUENCE_COUNT=$(SEEDS) PLTFM_SEQUENCE_CONCURRENT=$(CONCURRENT) \
+	  PLTFM_SEQUENCE_REDIS=$(REDIS) \
 	  build/tests/event_order_test --gtest_filter='EventOrdersChosen.*'
 
 # Release build of the benchmarks only, then every benchmark binary.

@@ -36,8 +36,21 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION libs)
-# The library runs redis-cli, sh, grep and awk at run time; pltfm-sim also starts redis-server.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, redis-tools")
+# The library links hiredis (its native Redis mode) and otherwise runs redis-cli, sh, grep and
+# awk; pltfm-sim also starts redis-server. The hiredis runtime package is the one that owns
+# the library file linked here.
+set(PLTFM_HIREDIS_PACKAGE libhiredis0.14)
+find_library(PLTFM_HIREDIS_LIBRARY NAMES hiredis HINTS ${HIREDIS_LIBRARY_DIRS})
+if(PLTFM_HIREDIS_LIBRARY)
+  file(REAL_PATH ${PLTFM_HIREDIS_LIBRARY} PLTFM_HIREDIS_REAL)
+  execute_process(COMMAND dpkg-query -S ${PLTFM_HIREDIS_REAL}
+    OUTPUT_VARIABLE PLTFM_HIREDIS_OWNER ERROR_QUIET OUTPUT_STRIP_TRAILING_WHITESPACE)
+  string(REGEX MATCH "^[^:,]+" PLTFM_HIREDIS_OWNER "${PLTFM_HIREDIS_OWNER}")
+  if(PLTFM_HIREDIS_OWNER)
+    set(PLTFM_HIREDIS_PACKAGE ${PLTFM_HIREDIS_OWNER})
+  endif()
+endif()
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, ${PLTFM_HIREDIS_PACKAGE}, redis-tools")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "redis-server")
 set(CPACK_STRIP_FILES OFF)
 include(CPack)

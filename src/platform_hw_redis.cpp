@@ -1,24 +1,32 @@
-// Access to the OS's Redis databases through `redis-cli` run in a read pipe, and the port's
-// administrative actions built on it.
+// Access to the OS's Redis databases (pltfm_redis_read, pltfm_redis_write), and the port's
+// administrative actions built on them. How a command reaches Redis, a shell pipe or a native
+// connection, is the transport's business (platform_hw_redis_transport.h); every message and
+// result is decided here, the same for both.
 #include <cstdio>
 #include <cstring>
-#include <memory>
 
 #include "intf_name.h"
 #include "log.h"
 #include "platform_hw_internal.h"
+#include "platform_hw_redis_transport.h"
 
 namespace {
 
-// pclose waits for the command, so no zombie is left behind.
-struct PipeCloser {
-    void operator()(FILE *f) const { ::pclose(f); }
-};
-using pipe_ptr = std::unique_ptr<FILE, PipeCloser>;
+using pltfm::redis::Outcome;
 
-// The pipe's descriptor is close-on-exec, so commands started by other threads meanwhile do
-// not inherit it.
-pipe_ptr open_read_pipe(const char *cmd) { return pipe_ptr(::popen(cmd, "re")); }
+// Runs the command through the transport and reports a failure as `func`: "Failed to open"
+// when it could not be started, `no_output` ("Failed to get" or "Failed to set") when it
+// printed nothing. A failure inside the transport (memory) counts as printing nothing.
+bool run_command(const char *cmd, char *out, int size, const char *func, const char *no_output) noexcept {
+    Outcome outcome = Outcome::no_output;
+    try {
+        outcome = pltfm::redis::transport().first_line(cmd, out, size);
+    } catch (...) {
+    }
+    if (outcome == Outcome::cannot_start) PLTFM_LOG_AS(func, "Failed to open %s", cmd);
+    if (outcome == Outcome::no_output) PLTFM_LOG_AS(func, "%s %s", no_output, cmd);
+    return outcome == Outcome::line;
+}
 
 // An hset reply is the number of fields added; anything else (an error such as WRONGTYPE,
 // which redis-cli prints without its "(error)" prefix when piped) means nothing was set.
@@ -34,16 +42,11 @@ bool is_decimal_integer(const char *reply) {
 
 pltfm_status_t pltfm_redis_read(const char *cmd, char *str, int32_t len) {
     if (cmd == nullptr) return PLTFM_NOTFOUND;
-    pipe_ptr pipe = open_read_pipe(cmd);
-    if (!pipe) {
-        PLTFM_LOG("Failed to open %s", cmd);
-        return PLTFM_NOTFOUND;
-    }
-    if (str == nullptr || len < 1 || std::fgets(str, len, pipe.get()) == nullptr) {
+    if (str == nullptr || len < 1) {
         PLTFM_LOG("Failed to get %s", cmd);
         return PLTFM_NOTFOUND;
     }
-    pipe.reset();
+    if (!run_command(cmd, str, len, __func__, "Failed to get")) return PLTFM_NOTFOUND;
     const std::size_t n = std::strlen(str);
     if (n > 0 && str[n - 1] == '\n') str[n - 1] = '\0';
     return PLTFM_SUCCESS;
@@ -59,17 +62,8 @@ pltfm_status_t pltfm_redis_write(uint32_t table, const char *key, const char *at
         PLTFM_LOG("Failed to open %s", cmd);
         return PLTFM_NOTFOUND;
     }
-    pipe_ptr pipe = open_read_pipe(cmd);
-    if (!pipe) {
-        PLTFM_LOG("Failed to open %s", cmd);
-        return PLTFM_NOTFOUND;
-    }
     char reply[10] = {};
-    if (std::fgets(reply, 9, pipe.get()) == nullptr) {
-        PLTFM_LOG("Failed to set %s", cmd);
-        return PLTFM_NOTFOUND;
-    }
-    pipe.reset();
+    if (!run_command(cmd, reply, 9, __func__, "Failed to set")) return PLTFM_NOTFOUND;
     if (!is_decimal_integer(reply)) {
         PLTFM_LOG("Failed to set %s", cmd);
         return PLTFM_NOTFOUND;

@@ -3,9 +3,11 @@
 // insertion monitor's pass and the rescan poll driven step by step) and checked after every
 // event against a small reference model. Each sequence runs in a child process forked after
 // the library's first start-up, so every sequence starts from the same fresh library.
+// The fixed seeds run over the native Redis connection; a share of them runs in both Redis
+// modes, and a trace of everything observable after each event must be the same in both.
 //
-// Replay one sequence:      make test-sequences SEED=<seed> [CONCURRENT=1]
-// Run N more random seeds:  make test-sequences SEEDS=<N> [CONCURRENT=1]
+// Replay one sequence:      make test-sequences SEED=<seed> [CONCURRENT=1] [REDIS=cli]
+// Run N more random seeds:  make test-sequences SEEDS=<N> [CONCURRENT=1] [REDIS=cli]
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -21,10 +23,12 @@
 #include <thread>
 
 #include "background_threads.h"
+#include "both_modes.h"
 #include "event_model.h"
 #include "fake_platform.h"
 #include "ifcs_devport.h"
 #include "platform_hw_internal.h"
+#include "platform_hw_redis_transport.h"
 #include "platform_serdes.h"
 #include "platform_serdes_internal.h"
 #include "redis_server.h"
@@ -46,6 +50,11 @@ constexpr int kEventsPerSequence = 30;
 constexpr int kShards = 12;
 constexpr unsigned kSeedsPerShard = 25;
 constexpr unsigned kConcurrentSeeds = 10;
+// Seeds of the fixed set that also run through redis-cli, their traces compared.
+constexpr int kBothModesShards = 4;
+constexpr unsigned kBothModesSeedsPerShard = 6;
+
+using modes::Mode;
 
 // ---- What the sequences share: Redis, the platform tree, the tuning versions, and the ----
 // ---- library after its first start-up. -----------------------------------------------------
@@ -79,6 +88,15 @@ void write_tuning_versions(const std::string &sample,
 }
 
 struct Bench {
+    // Points the library at the server through redis-cli or over the native connection.
+    void use_mode(Mode mode) {
+        if (mode == Mode::native)
+            ::setenv("PLTFM_REDIS", ("unix:" + redis.socket_path()).c_str(), 1);
+        else
+            ::unsetenv("PLTFM_REDIS");
+        pltfm::redis::reload_for_test();
+    }
+
     RedisServer redis;
     FakePlatform fake;
     TempDir scratch;
@@ -92,6 +110,7 @@ struct Bench {
             return;
         }
         redis.use_on_path();
+        use_mode(Mode::native);
         for (int v = 0; v < kTuningVersions; ++v) {
             dirs[static_cast<std::size_t>(v)] = scratch / ("tuning" + std::to_string(v));
             make_dirs(dirs[static_cast<std::size_t>(v)]);
@@ -137,9 +156,17 @@ class Sequence {
     Sequence(Bench &bench, unsigned seed, bool concurrent)
         : b_(bench), rng_(seed), seed_(seed), concurrent_(concurrent) {}
 
+    // Writes, after each event, what can be observed of the library to `trace`, with the
+    // lines the event added to the library's log `log` (its standard error).
+    void trace_to(const std::string &trace, const std::string &log) {
+        trace_path_ = trace;
+        log_path_ = log;
+    }
+
     // Runs the sequence; false when a step did not hold. report() then tells which and why.
     bool run() {
         std::string err = start();
+        trace(err);
         int step = 0;
         for (; err.empty() && step < kEventsPerSequence; ++step) {
             Event e = draw();
@@ -147,6 +174,7 @@ class Sequence {
             err = apply(e);
             if (err.empty()) err = settle();
             if (err.empty()) err = check();
+            trace(err);
         }
         std::ostringstream o;
         if (!err.empty())
@@ -218,16 +246,23 @@ class Sequence {
                 redis().hset(6, "TRANSCEIVER_STATUS|" + p.name, "status", "0");
                 continue;
             }
-            redis().hset(6, info, "cable_length", dac ? (three ? "3" : "1") : "0");
+            // Like the OS, the record is written in one command before the status says the
+            // module is there (a monitor pass running meanwhile never sees half a record);
+            // an incomplete one lacks everything but the length.
+            std::vector<std::string> record = {"HSET", info, "cable_length",
+                                               dac ? (three ? "3" : "1") : "0"};
+            if (cg.record_complete) {
+                record.insert(record.end(),
+                              {"type",
+                               dd ? "QSFP-DD Double Density 8X Pluggable Transceiver"
+                                  : "QSFP28 or later",
+                               "specification_compliance",
+                               dd ? (dac ? "passive_copper_media_interface" : "400GBASE-DR4 Optical")
+                                  : (dac ? "100GBASE-CR4" : "100GBASE-SR4 Fibre"),
+                               "connector", dac ? "No separable connector" : "MPO 1x12"});
+            }
+            redis().command(6, record);
             redis().hset(6, "TRANSCEIVER_STATUS|" + p.name, "status", "1");
-            if (!cg.record_complete) continue;  // the OS has not written the other fields yet
-            redis().hset(
-                6, info, "type",
-                dd ? "QSFP-DD Double Density 8X Pluggable Transceiver" : "QSFP28 or later");
-            redis().hset(6, info, "specification_compliance",
-                         dd ? (dac ? "passive_copper_media_interface" : "400GBASE-DR4 Optical")
-                            : (dac ? "100GBASE-CR4" : "100GBASE-SR4 Fibre"));
-            redis().hset(6, info, "connector", dac ? "No separable connector" : "MPO 1x12");
         }
     }
 
@@ -386,6 +421,24 @@ class Sequence {
     }
 
     // ---- What must hold after every event. ----
+
+    void trace(const std::string &err) {
+        if (trace_path_.empty()) return;
+        std::ofstream out(trace_path_, std::ios::app);
+        out << "event " << history_.size() - 1 << ": " << history_.back() << "\n"
+            << (err.empty() ? "held" : "failed: " + err) << "\n"
+            << side_by_side(m_, observe());
+        for (const auto &[name, port] : m_.ports)
+            if (port.created) out << "  " << name << " records " << describe(port.records) << "\n";
+        for (int c = 0; c < kCages; ++c) {
+            unsigned h = 2166136261u;  // FNV-1a of the cage's EEPROM bytes
+            for (uint8_t byte : b_.fake.eeprom(front_panel(c))) h = (h ^ byte) * 16777619u;
+            out << "  cage " << c << " eeprom " << h << "\n";
+        }
+        const std::string log = read_file(log_path_);
+        out << "  log:\n" << modes::comparable_log(log.substr(std::min(log_offset_, log.size())));
+        log_offset_ = log.size();
+    }
 
     std::map<std::string, Observed> observe() const {
         std::map<std::string, Observed> seen;
@@ -652,11 +705,14 @@ class Sequence {
     pltfm::serdes::RescanState rescan_;
     std::vector<std::string> history_;
     std::string report_;
+    std::string trace_path_, log_path_;
+    std::size_t log_offset_ = 0;
 };
 
 // Runs the sequence in a child process. Empty when it passed (unless `verbose`); otherwise
 // its report with the library's last log lines (and a sanitizer's report, if one fired).
-std::string run_in_child(Bench &bench, unsigned seed, bool concurrent, bool verbose) {
+std::string run_in_child(Bench &bench, unsigned seed, bool concurrent, bool verbose,
+                         Mode mode = Mode::native, const std::string &trace = "") {
     const std::string log_path = bench.scratch / ("sequence-" + std::to_string(seed) + ".log");
     const std::string replay = "replay: make test-sequences SEED=" + std::to_string(seed) +
                                (concurrent ? " CONCURRENT=1" : "") + "\n";
@@ -669,7 +725,9 @@ std::string run_in_child(Bench &bench, unsigned seed, bool concurrent, bool verb
         const int log = ::open(log_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         ::dup2(log, STDERR_FILENO);
         ::close(log);
+        bench.use_mode(mode);
         Sequence sequence(bench, seed, concurrent);
+        if (!trace.empty()) sequence.trace_to(trace, log_path);
         int code = sequence.run() ? 0 : 1;
         std::string report = code != 0 || verbose ? sequence.report() : "";
 #if defined(__SANITIZE_ADDRESS__)
@@ -707,12 +765,13 @@ std::string run_in_child(Bench &bench, unsigned seed, bool concurrent, bool verb
            log.substr(cut == std::string::npos ? 0 : cut);
 }
 
-void run_seeds(const std::vector<unsigned> &seeds, bool concurrent, bool verbose = false) {
+void run_seeds(const std::vector<unsigned> &seeds, bool concurrent, bool verbose = false,
+               Mode mode = Mode::native) {
     Bench bench;
     ASSERT_TRUE(bench.error.empty()) << bench.error;
     int failed = 0;
     for (unsigned seed : seeds) {
-        const std::string report = run_in_child(bench, seed, concurrent, verbose);
+        const std::string report = run_in_child(bench, seed, concurrent, verbose, mode);
         if (report.rfind("FAILED: ", 0) != 0) {
             std::fputs(report.c_str(), stdout);
             continue;
@@ -722,7 +781,48 @@ void run_seeds(const std::vector<unsigned> &seeds, bool concurrent, bool verbose
     }
 }
 
+// Runs each seed through redis-cli and over the native connection and compares the traces.
+void run_seeds_in_both_modes(const std::vector<unsigned> &seeds) {
+    Bench bench;
+    ASSERT_TRUE(bench.error.empty()) << bench.error;
+    for (unsigned seed : seeds) {
+        std::string traces[2];
+        bool ran = true;
+        for (Mode mode : {Mode::cli, Mode::native}) {
+            const std::string path = bench.scratch / ("trace-" + std::to_string(seed) + "-" +
+                                                      (mode == Mode::cli ? "cli" : "native"));
+            const std::string report = run_in_child(bench, seed, false, false, mode, path);
+            if (report.rfind("FAILED: ", 0) == 0) {
+                ADD_FAILURE() << (mode == Mode::cli ? "through redis-cli: " : "native: ")
+                              << report.substr(8);
+                ran = false;
+            }
+            traces[mode == Mode::cli ? 0 : 1] = read_file(path);
+        }
+        if (!ran) continue;
+        if (traces[0].empty() || traces[1].empty()) {
+            ADD_FAILURE() << "sequence " << seed << " wrote no trace";
+            continue;
+        }
+        std::istringstream cli(traces[0]), native(traces[1]);
+        std::string a, b, event;
+        while (true) {
+            const bool more_a = static_cast<bool>(std::getline(cli, a));
+            const bool more_b = static_cast<bool>(std::getline(native, b));
+            if (!more_a && !more_b) break;
+            if (a.rfind("event ", 0) == 0) event = a;
+            if (more_a != more_b || a != b) {
+                ADD_FAILURE() << "sequence " << seed << ": the Redis modes differ after " << event
+                              << "\n  through redis-cli: " << (more_a ? a : "(end)")
+                              << "\n  native:            " << (more_b ? b : "(end)");
+                break;
+            }
+        }
+    }
+}
+
 class EventOrders : public ::testing::TestWithParam<int> {};
+class EventOrdersBothModes : public ::testing::TestWithParam<int> {};
 
 }  // namespace
 
@@ -735,6 +835,16 @@ TEST_P(EventOrders, FixedSeeds) {
 }
 INSTANTIATE_TEST_SUITE_P(Shards, EventOrders, ::testing::Range(0, kShards));
 
+// A share of the fixed seeds, spread over the set, through redis-cli as well.
+TEST_P(EventOrdersBothModes, SameTraceThroughRedisCli) {
+    std::vector<unsigned> seeds;
+    for (unsigned i = 0; i < kBothModesSeedsPerShard; ++i)
+        seeds.push_back(1 + (static_cast<unsigned>(GetParam()) + i * kBothModesShards) *
+                                (kShards * kSeedsPerShard) / (kBothModesShards * kBothModesSeedsPerShard));
+    run_seeds_in_both_modes(seeds);
+}
+INSTANTIATE_TEST_SUITE_P(Shards, EventOrdersBothModes, ::testing::Range(0, kBothModesShards));
+
 // Sequences with the insertion monitor running on its own thread while the events are
 // applied: what the checks find once it stopped must not depend on the interleaving, and
 // the TSan build watches the sharing.
@@ -745,7 +855,8 @@ TEST(EventOrdersConcurrent, FixedSeeds) {
 }
 
 // `make test-sequences`: PLTFM_SEQUENCE_SEED replays one seed, PLTFM_SEQUENCE_COUNT runs that
-// many random ones (their seeds are printed).
+// many random ones (their seeds are printed); PLTFM_SEQUENCE_REDIS=cli runs them through
+// redis-cli instead of the native connection.
 TEST(EventOrdersChosen, Run) {
     const char *one = std::getenv("PLTFM_SEQUENCE_SEED");
     const char *count = std::getenv("PLTFM_SEQUENCE_COUNT");
@@ -763,6 +874,8 @@ TEST(EventOrdersChosen, Run) {
                         "SEED=... or SEEDS=...)";
     }
     const char *concurrent = std::getenv("PLTFM_SEQUENCE_CONCURRENT");
+    const char *redis = std::getenv("PLTFM_SEQUENCE_REDIS");
     run_seeds(seeds, concurrent != nullptr && *concurrent != '\0' && *concurrent != '0',
-              one != nullptr && *one != '\0');
+              one != nullptr && *one != '\0',
+              redis != nullptr && std::string(redis) == "cli" ? Mode::cli : Mode::native);
 }

@@ -1,5 +1,6 @@
 // Insertion monitor: passes over the slots (same module first seen, pulled and put back, a
-// different module), start-up tables, and the real thread within a bounded wait.
+// different module), start-up tables, and the real thread within a bounded wait. Each case
+// runs in both Redis modes and the two runs must observe the same.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -13,6 +14,12 @@ using namespace pltfm::test;
 using pltfm::hw::oir_monitor_pass;
 
 namespace {
+
+// What a pass left: the log, the slot's state bits and stored attributes.
+void note_pass(const std::string &label, const LogCapture &log) {
+    modes::note_log(label, log.text());
+    modes::note("slot 1: bits " + std::to_string(port_state_ar[1]) + ", stored " + values(port_attr_list[1]));
+}
 
 constexpr uint32_t kInserted = 1u << PLTFM_PORT_INSERTED;
 
@@ -34,6 +41,7 @@ void bring_up_port(HwEnv &env) {
 }  // namespace
 
 TEST(OirMonitor, SameModulePulledAndPutBackThenADifferentModule) {
+    if (modes::run_both()) return;
     HwEnv env;
     ASSERT_TRUE(env.redis.ok()) << env.redis.error();
     bring_up_port(env);
@@ -42,6 +50,7 @@ TEST(OirMonitor, SameModulePulledAndPutBackThenADifferentModule) {
         present(env, true);
         LogCapture seen;
         oir_monitor_pass();
+        note_pass(std::string("pass, module ") + round, seen);
         EXPECT_TRUE(seen.contains("pltfm_transceiver_hw_oir_monitor: Port 0 insert the same transceiver GENERIC "
                                   "OPTICS 25G/100G NRZ.\n")) << round << seen.text();
         EXPECT_EQ(port_state_ar[1] & (kInserted | 3u), kInserted | 3u) << round;
@@ -49,6 +58,7 @@ TEST(OirMonitor, SameModulePulledAndPutBackThenADifferentModule) {
         LogCapture log;  // nothing changed
         oir_monitor_pass();
         EXPECT_FALSE(log.contains("Port 0 ")) << log.text();
+        note_pass("pass, nothing changed", log);
         // Pulled: only the inserted bit goes; the stored answer stays.
         const uint32_t before = port_state_ar[1];
         present(env, false);
@@ -63,6 +73,7 @@ TEST(OirMonitor, SameModulePulledAndPutBackThenADifferentModule) {
     {
         LogCapture swapped;
         oir_monitor_pass();
+        note_pass("pass, module exchanged", swapped);
         EXPECT_TRUE(swapped.contains("Port 0 from GENERIC OPTICS 25G/100G NRZ to GENERIC DAC_3M 25G/100G NRZ.\n"));
     }
     EXPECT_STREQ(port_attr_list[1][1].value, "DAC_3M");
@@ -75,6 +86,7 @@ TEST(OirMonitor, SameModulePulledAndPutBackThenADifferentModule) {
         LogCapture down;
         ASSERT_EQ(pltfm_transceiver_configure(make_port("Ethernet0"), PLTFM_PORT_DOWN), PLTFM_SUCCESS);
         EXPECT_FALSE(down.contains("Get (Ethernet0)")) << down.text();
+        note_pass("port-down", down);
     }
     EXPECT_EQ(env.redis.hget(4, "PORT|Ethernet0", "admin_status"), "up");
     EXPECT_EQ(port_state_ar[1], kInserted | (1u << PLTFM_PORT_DOWN));
@@ -86,14 +98,19 @@ TEST(OirMonitor, SameModulePulledAndPutBackThenADifferentModule) {
     oir_monitor_pass();
     EXPECT_TRUE(log.contains("Port 0 get transceiver information failed\n")) << log.text();
     EXPECT_STREQ(port_attr_list[1][1].value, "DAC_3M");
+    note_pass("pass, no lane-speed class", log);
+    modes::note_world(env.redis, env.fake);
     // Nor is a failed status read an absence.
     port_state_ar[1] |= kInserted;
     env.redis.stop();
+    LogCapture stopped;
     oir_monitor_pass();
     EXPECT_NE(port_state_ar[1] & kInserted, 0u);
+    note_pass("pass, server stopped", stopped);
 }
 
 TEST(OirMonitor, StartUpTablesAndRunningThread) {
+    if (modes::run_both()) return;
     HwEnv env;
     ASSERT_TRUE(env.redis.ok()) << env.redis.error();
     env.fake.port_config_line("Ethernet0", 100000).cage(1, qsfp28_dac(1));
@@ -104,6 +121,7 @@ TEST(OirMonitor, StartUpTablesAndRunningThread) {
     {
         LogCapture quiet;
         ASSERT_EQ(pltfm_transceiver_monitor(), PLTFM_SUCCESS);
+        modes::note_log("start-up", quiet.text());  // the default speeds read for 258 slots
     }
     pthread_mutex_lock(&mutex);  // every slot gets an empty key list
     for (uint32_t slot = 1; slot <= 258; ++slot)
@@ -122,5 +140,7 @@ TEST(OirMonitor, StartUpTablesAndRunningThread) {
     pthread_mutex_lock(&mutex);
     EXPECT_STREQ(port_attr_list[1][1].value, "DAC_1M");
     EXPECT_NE(port_state_ar[1] & kInserted, 0u);
+    modes::note("slot 1 stored " + values(port_attr_list[1]));
     pthread_mutex_unlock(&mutex);
+    modes::note_world(env.redis, env.fake);
 }

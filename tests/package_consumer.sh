@@ -31,6 +31,10 @@ pcfile=$(cd "$root" && find . -name pltfm.pc | head -n 1)
 pcdir="$root/$(dirname "$pcfile")"
 libdir=$(dirname "$pcdir")
 libdir=${libdir#"$root"}
+# The library links hiredis: the package depends on its runtime, pltfm.pc lists it privately.
+depends=$(dpkg-deb -f "$deb" Depends)
+case "$depends" in *libhiredis*) ;; *) echo "FAIL: Depends has no hiredis runtime: $depends" >&2; fail=1 ;; esac
+grep -q '^Libs.private:.*-lhiredis' "$pcdir/pltfm.pc" || { echo "FAIL: pltfm.pc does not list hiredis privately" >&2; fail=1; }
 need "$libdir/libpltfm.so"
 need "$libdir/libpltfm.so.1"
 need /usr/include/pltfm/platform_serdes.h

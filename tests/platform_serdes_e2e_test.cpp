@@ -2,6 +2,7 @@
 // tuning directory: every returned record checked against the tuning files (read here on
 // their own), port life, module exchange and the rescan thread in real time, and port
 // pre-initialisation racing tuning reloads, and every allocation of pre-initialisation failing.
+// Each case runs in both Redis modes and the two runs must observe the same.
 #include <gtest/gtest.h>
 #include <pthread.h>
 
@@ -20,6 +21,7 @@
 #include <vector>
 
 #include "alloc.h"
+#include "both_modes.h"
 #include "fake_platform.h"
 #include "ifcs_devport.h"
 #include "platform_hw_internal.h"
@@ -38,6 +40,7 @@ using pltfm::test::Rec;
 using pltfm::test::Reference;
 using pltfm::test::expected;
 using pltfm::test::read_reference;
+namespace modes = pltfm::test::modes;
 namespace fs = std::filesystem;
 
 // ---- The switch around the library. -------------------------------------------------------
@@ -112,8 +115,9 @@ bool cached(const std::string &name) {
 class SwitchTest : public ::testing::Test {
   protected:
     void SetUp() override {
+        if (modes::run_both()) return;
         ASSERT_TRUE(redis_.ok()) << redis_.error();
-        redis_.use_on_path();
+        modes::use(redis_);
         ASSERT_TRUE(fake_.ok()) << fake_.error();
         fake_.tuning_dir_from(PLTFM_EXAMPLES_DIR "/platform/CSV");
         std::vector<SdkPort> ports(std::begin(kPorts), std::end(kPorts));
@@ -138,6 +142,10 @@ class SwitchTest : public ::testing::Test {
         ASSERT_EQ(pltfm_pre_init(platform), PLTFM_SUCCESS);
     }
 
+    void TearDown() override {
+        if (!modes::parent()) modes::note_world(redis_, fake_);
+    }
+
     // Pre-initialises the port and checks every record against the tuning files and that
     // the list is cached under the port's name. Null when pre-initialisation failed.
     ifcs_attr_t *bring_up(const SdkPort &p, const std::string &cable) {
@@ -145,6 +153,7 @@ class SwitchTest : public ::testing::Test {
         ifcs_attr_t *list = p.pre_init(&count);
         EXPECT_NE(list, nullptr) << p.name();
         if (list == nullptr) return nullptr;
+        modes::note(p.name() + " records: " + ::testing::PrintToString(pltfm::test::recs_of(list, count)));
         const bool pam4 = p.speed / p.nl == 50000;
         const std::string key = cable + "|GENERIC|" + (pam4 ? "50G/400G|PAM4|" : "25G/100G|NRZ|") +
                                 std::to_string(pltfm::hw::front_port_key(p.sg - 1));
@@ -165,11 +174,13 @@ class SwitchTest : public ::testing::Test {
 
 // Start-up, bring-up checked against the files, and port life.
 TEST_F(SwitchTest, StartUpAndPortLife) {
+    if (modes::parent()) return;
     static ifcs_attr_t stale;  // a list cached before start-up is forgotten
     ASSERT_TRUE(pltfm::serdes::intf_db_cache("Ethernet999", &stale, 1));
     pltfm::test::LogCapture log;
     start();
     EXPECT_TRUE(log.contains("pltfm_pre_init: pltfm_parser_database_init Success\n"));
+    modes::note_log("start-up", log.text());
     EXPECT_FALSE(cached("Ethernet999"));
 
     for (const auto &p : kPorts) ASSERT_NE(bring_up(p, "OPTICS"), nullptr);
@@ -194,6 +205,7 @@ TEST_F(SwitchTest, StartUpAndPortLife) {
 // Module exchange through the insertion thread, in real time (one-second passes): the port
 // is taken down, port-down brings it up again, and pre-initialisation gives the new tuning.
 TEST_F(SwitchTest, ModuleExchangeRetunesThePort) {
+    if (modes::parent()) return;
     start();
     const uint32_t slot = k400gB.slot();
     const std::string name = k400gB.name();
@@ -227,6 +239,7 @@ TEST_F(SwitchTest, ModuleExchangeRetunesThePort) {
 // the first poll; removed, and created again halfway between two later polls, it reloads
 // once more. What a reload loads is checked poll by poll in the lifecycle tests.
 TEST_F(SwitchTest, RescanThreadReloadsOnTrigger) {
+    if (modes::parent()) return;
     const std::string trigger = fake_.tuning_dir() + "/csv_rescan";
     pltfm::test::write_file(trigger, "");
     pltfm::test::LogCapture log;
@@ -248,6 +261,7 @@ TEST_F(SwitchTest, RescanThreadReloadsOnTrigger) {
 // Port pre-initialisation in a loop while the tuning directory is reloaded over and over:
 // every answer is complete and right (TSan checks the sharing).
 TEST_F(SwitchTest, PreInitRacingReloads) {
+    if (modes::parent()) return;
     start();
     const std::string trigger = fake_.tuning_dir() + "/csv_rescan";
     std::atomic<bool> stop{false};
@@ -275,6 +289,7 @@ TEST_F(SwitchTest, PreInitRacingReloads) {
 // A second start-up in the same process keeps the ports working: what they stored stays, the
 // tuning stays loaded, and a port known from before gets its tuning again.
 TEST_F(SwitchTest, SecondStartUpKeepsPortsWorking) {
+    if (modes::parent()) return;
     start();
     ASSERT_NE(bring_up(k400g, "OPTICS"), nullptr);
     ASSERT_TRUE(wait_for([&] { return (state_bits(k400g.slot()) & 0x20) != 0; }, 10s));
@@ -288,6 +303,7 @@ TEST_F(SwitchTest, SecondStartUpKeepsPortsWorking) {
 // record the rows give (the lanes without rows stay 0); where the usual size suffices it is
 // kept, as the cache shows.
 TEST_F(SwitchTest, EveryRecordFitsWhenTheFileHoldsFewerLanesThanThePort) {
+    if (modes::parent()) return;
     using namespace pltfm::test;
     struct Col {
         const char *name;
@@ -354,6 +370,7 @@ TEST_F(SwitchTest, EveryRecordFitsWhenTheFileHoldsFewerLanesThanThePort) {
 // and the next pre-initialisation of the port works. A full cache is the cache's own
 // failure: the list is handed out uncached, with one line naming the interface.
 TEST_F(SwitchTest, EveryAllocationOfPreInitMayFail) {
+    if (modes::parent()) return;
     start();
     const std::string name = k400g.name();
     uint32_t count = 0;

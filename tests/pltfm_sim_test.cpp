@@ -1,6 +1,6 @@
 // Smoke run of the simulated switch: it loads the built libpltfm.so with dlopen and brings a
-// few ports up on simulated modules (checked through its --json report and the library's
-// log), and its usage errors and help.
+// few ports up on simulated modules, in both Redis modes (checked through its --json report
+// and the library's log), and its usage errors and help.
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
@@ -10,14 +10,31 @@
 
 using namespace pltfm::test;
 
-TEST(PltfmSim, BringupTunesPortsByModuleAndLeavesEmptyCagesAlone) {
+namespace {
+
+// Brings four ports up with the library reaching Redis in `mode`; the ports of the report.
+nlohmann::json bring_up_four_ports(const std::string &mode) {
     TempDir dir;
-    const ToolRun r =
-        run_tool("pltfm-sim", {"--scenario", "bringup", "--json", "--log", dir / "lib.log",
-                               "--ports", "Ethernet0,Ethernet32,Ethernet72,Ethernet257"});
-    ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
-    const auto doc = nlohmann::json::parse(r.out);
+    const ToolRun r = run_tool("pltfm-sim", {"--scenario", "bringup", "--json", "--log", dir / "lib.log", "--redis",
+                                             mode, "--monitor-seconds", "1", "--ports",
+                                             "Ethernet0,Ethernet32,Ethernet72,Ethernet257"});
+    EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
+    const auto doc = nlohmann::json::parse(r.out, nullptr, false);
+    if (doc.is_discarded()) return {};
     EXPECT_TRUE(doc["ok"].get<bool>());
+    EXPECT_EQ(doc["redis"], mode);
+    EXPECT_GE(doc["monitor_cpu_ms_per_s"].get<double>(), 0.0);
+    const std::string log = read_file(dir / "lib.log");
+    EXPECT_NE(log.find("In pltfm_port_pre_init (intf_name=Ethernet0)"), std::string::npos);
+    EXPECT_NE(log.find("pltfm_parser_database_init Success"), std::string::npos);
+    EXPECT_EQ(log.find("persistent connection") != std::string::npos, mode == "native") << log;
+    return doc["ports"];
+}
+
+}  // namespace
+
+TEST(PltfmSim, BringupTunesPortsByModuleAndLeavesEmptyCagesAlone) {
+    const nlohmann::json ports = bring_up_four_ports("native");
     struct Expect {
         const char *intf, *cable, *lane_class, *state;
     };
@@ -27,9 +44,9 @@ TEST(PltfmSim, BringupTunesPortsByModuleAndLeavesEmptyCagesAlone) {
         {"Ethernet72", "", "", "no module"},              // cage 10: empty
         {"Ethernet257", "RJ45", "10G/40G", "link up"},    // cage 34: SFP+ RJ45
     };
-    ASSERT_EQ(doc["ports"].size(), std::size(expected));
+    ASSERT_EQ(ports.size(), std::size(expected));
     for (std::size_t i = 0; i < std::size(expected); ++i) {
-        const auto &p = doc["ports"][i];
+        const auto &p = ports[i];
         const Expect &e = expected[i];
         EXPECT_EQ(p["interface"], e.intf);
         EXPECT_EQ(p["cable_type"], e.cable) << e.intf;
@@ -40,9 +57,8 @@ TEST(PltfmSim, BringupTunesPortsByModuleAndLeavesEmptyCagesAlone) {
             EXPECT_EQ(p["sdk_records"]["TX_EQ_PRE1"].size(), p["lanes"].get<std::size_t>());
         }
     }
-    const std::string log = read_file(dir / "lib.log");
-    EXPECT_NE(log.find("In pltfm_port_pre_init (intf_name=Ethernet0)"), std::string::npos);
-    EXPECT_NE(log.find("pltfm_parser_database_init Success"), std::string::npos);
+    // Through redis-cli the library decides and hands out the same.
+    EXPECT_EQ(bring_up_four_ports("cli"), ports);
 }
 
 TEST(PltfmSim, UsageErrorsExitTwoAndHelpExitsZero) {
@@ -51,6 +67,6 @@ TEST(PltfmSim, UsageErrorsExitTwoAndHelpExitsZero) {
               2);
     const ToolRun help = run_tool("pltfm-sim", {"--help"});
     EXPECT_EQ(help.exit_code, 0);
-    for (const char *opt : {"--platform-root", "--scenario", "--ports", "--json"})
+    for (const char *opt : {"--platform-root", "--scenario", "--ports", "--json", "--redis"})
         EXPECT_NE(help.out.find(opt), std::string::npos) << opt;
 }

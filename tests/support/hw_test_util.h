@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "both_modes.h"
 #include "fake_platform.h"
 #include "platform_hw.h"
 #include "redis_server.h"
@@ -47,12 +48,12 @@ inline void store_attrs(uint32_t slot, const char *cable, const char *speed, con
     pthread_mutex_unlock(&mutex);
 }
 
-// A private Redis server first on PATH and an active fake platform tree.
+// A private Redis server, reached in the test's Redis mode, and an active fake platform tree.
 struct HwEnv {
     RedisServer redis;
     FakePlatform fake;
     HwEnv() {
-        redis.use_on_path();
+        modes::use(redis);
         fake.activate();
     }
     void speed(const std::string &intf, const std::string &value) { redis.hset(0, "PORT_TABLE:" + intf, "speed", value); }

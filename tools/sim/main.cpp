@@ -3,6 +3,8 @@
 // libpltfm.so with dlopen as the chip SDK does, brings every port up and shows the result; then
 // plays a module swap and a tuning rescan. The library's log goes to a file.
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -49,6 +51,9 @@ struct Options {
     bool post_init = false;
     bool json = false;
     bool keep = false;
+    std::string redis_mode = "native";
+    int monitor_seconds = 0;
+    bool compare = true;
 };
 
 std::string exe_dir() {
@@ -107,6 +112,21 @@ long wait_for(int timeout_ms, const std::function<bool()> &ready) {
     }
 }
 
+double elapsed_ms(std::chrono::steady_clock::time_point since) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - since).count();
+}
+
+// CPU milliseconds of this process and of the processes it waited for (redis-cli, sh, ...).
+double cpu_ms() {
+    double total = 0;
+    for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
+        rusage u{};
+        getrusage(who, &u);
+        total += (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
+    }
+    return total;
+}
+
 class Simulation {
 public:
     Simulation(const Options &opt, const Console &out, LogFile &log, World &world, SdkHost &sdk)
@@ -160,7 +180,9 @@ void Simulation::bring_port_up(PortView &view) {
 bool Simulation::bring_up(const std::vector<Port> &ports, const std::map<int, ModuleKind> &modules) {
     out_.step("The SDK starts: pltfm_pre_init(\"SwitchSDK\") reads port_config.ini, starts the "
               "insertion-monitor thread, loads the tuning files and starts the rescan thread");
+    const auto start_up = std::chrono::steady_clock::now();
     const int rc_pre = sdk_.pre_init(kPlatform);
+    json["start_up_ms"] = elapsed_ms(start_up);
     if (rc_pre != 0) {
         out_.say("  pltfm_pre_init failed: rc=" + std::to_string(rc_pre) + " (see the log)");
         json["pre_init"] = rc_pre;
@@ -179,6 +201,7 @@ bool Simulation::bring_up(const std::vector<Port> &ports, const std::map<int, Mo
 
     out_.step("Port bring-up: for each port pltfm_port_pre_init (identify module, enable lasers, "
               "look up tuning), then pltfm_port_init and pltfm_port_link_up");
+    const auto bring_up_start = std::chrono::steady_clock::now();
     for (const Port &p : ports) {
         PortView view;
         view.port = p;
@@ -188,6 +211,7 @@ bool Simulation::bring_up(const std::vector<Port> &ports, const std::map<int, Mo
         views.push_back(view);
         if (g_interrupted) return false;
     }
+    json["bring_up_ms"] = elapsed_ms(bring_up_start);
     int tuned = 0;
     for (const PortView &v : views) tuned += v.tuned ? 1 : 0;
     out_.say("  " + std::to_string(views.size()) + " ports, " + std::to_string(tuned) +
@@ -351,6 +375,45 @@ bool Simulation::rescan() {
     return view->tuned;
 }
 
+// The same switch brought up in fresh processes of this tool, once per Redis mode; what
+// start-up, bring-up and the insertion thread cost in each.
+void compare_modes(const Console &out, const Options &opt) {
+    out.step("Redis through redis-cli or over a persistent connection: the same bring-up in a "
+             "fresh process for each (about 10 s)");
+    nlohmann::json result[2];
+    const char *modes[] = {"cli", "native"};
+    for (int m = 0; m < 2; ++m) {
+        std::string cmd = "'" + (fs::path(exe_dir()) / "pltfm-sim").string() + "' --scenario bringup --json --redis " +
+                          modes[m] + " --monitor-seconds 3 --log /dev/null";
+        if (!opt.library.empty()) cmd += " --library '" + opt.library + "'";
+        if (!opt.tuning_dir.empty()) cmd += " --tuning-dir '" + opt.tuning_dir + "'";
+        FILE *pipe = popen(cmd.c_str(), "r");
+        std::string text;
+        char buf[4096];
+        for (std::size_t n; pipe != nullptr && (n = fread(buf, 1, sizeof buf, pipe)) > 0;) text.append(buf, n);
+        if (pipe != nullptr) pclose(pipe);
+        result[m] = nlohmann::json::parse(text, nullptr, false);
+        if (result[m].is_discarded() || !result[m].value("ok", false)) {
+            out.say(std::string("  the ") + modes[m] + " run failed; no comparison");
+            return;
+        }
+    }
+    char line[160];
+    out.say("                                   redis-cli      native   ratio");
+    const struct {
+        const char *label, *key;
+    } rows[] = {{"start-up (pltfm_pre_init)", "start_up_ms"},
+                {"bring-up of the 48 ports", "bring_up_ms"},
+                {"insertion thread CPU per pass", "monitor_cpu_ms_per_s"}};
+    for (const auto &r : rows) {
+        const double cli = result[0].value(r.key, 0.0), native = result[1].value(r.key, 0.0);
+        std::snprintf(line, sizeof line, "  %-30s %9.1f ms %8.1f ms %6.0fx", r.label, cli, native,
+                      native > 0 ? cli / native : 0.0);
+        out.say(line);
+    }
+    out.say("  (CPU counted with the processes each run started; one pass a second)");
+}
+
 int run(const Options &opt) {
     const Console out(opt.json);
     const bool generated = opt.platform_root.empty();
@@ -375,6 +438,14 @@ int run(const Options &opt) {
     }
     redis.use_on_path();
     out.say("  socket " + redis.socket_path() + "; redis-cli on PATH is a wrapper bound to it");
+    if (opt.redis_mode == "native") {
+        setenv("PLTFM_REDIS", ("unix:" + redis.socket_path()).c_str(), 1);
+        out.say("  the library reaches it over a persistent connection: PLTFM_REDIS=unix:" +
+                redis.socket_path());
+    } else {
+        unsetenv("PLTFM_REDIS");
+        out.say("  the library reaches it through redis-cli in a shell pipe (PLTFM_REDIS unset)");
+    }
 
     World world(root, redis);
     BoardPlan plan;
@@ -440,12 +511,24 @@ int run(const Options &opt) {
     sim.json["library"] = sdk.path();
     sim.json["platform_root"] = root;
     sim.json["log"] = log.path();
+    sim.json["redis"] = opt.redis_mode;
     bool ok = sim.bring_up(selected, plan.modules);
+    if (ok && opt.monitor_seconds > 0) {
+        // Only the insertion thread works now (a pass a second); the rescan thread polls a
+        // file every 10 s.
+        out.step("Measuring the insertion thread's CPU for " + std::to_string(opt.monitor_seconds) + " s");
+        const double before = cpu_ms();
+        std::this_thread::sleep_for(std::chrono::seconds(opt.monitor_seconds));
+        sim.json["monitor_cpu_ms_per_s"] = (cpu_ms() - before) / opt.monitor_seconds;
+    }
     if (ok && generated && (opt.scenario == "full" || opt.scenario == "swap")) {
         ok = sim.swap(plan.modules, plan.ports);
     }
     if (ok && generated && (opt.scenario == "full" || opt.scenario == "rescan")) ok = sim.rescan();
     if (g_interrupted) ok = false;
+
+    if (ok && opt.compare && opt.scenario == "full" && generated && !opt.json && opt.ports.empty())
+        compare_modes(out, opt);
 
     sim.json["ok"] = ok;
     std::string kept;
@@ -496,6 +579,17 @@ int main(int argc, char **argv) {
                                              "libpltfm.so.1 through the loader's search path)");
     app.add_option("--log", opt.log_path, "File that receives the library's log (default: next to "
                                           "the temporary tree, path printed)");
+    app.add_option("--redis", opt.redis_mode,
+                   "How the library reaches the simulated switch's Redis: native (a persistent "
+                   "connection, PLTFM_REDIS) or cli (redis-cli in a shell pipe)")
+        ->check(CLI::IsMember({"native", "cli"}))
+        ->capture_default_str();
+    app.add_option("--monitor-seconds", opt.monitor_seconds,
+                   "After the bring-up, measure the CPU of the idle switch (the insertion thread's "
+                   "passes) for this many seconds (JSON: monitor_cpu_ms_per_s)")
+        ->check(CLI::Range(0, 60));
+    app.add_flag("!--no-compare", opt.compare,
+                 "Skip the closing comparison of both Redis modes (full scenario)");
     app.add_flag("--post-init", opt.post_init, "Also call pltfm_post_init (holds the SDK thread 10 s)");
     app.add_flag("--keep", opt.keep, "Keep the generated platform tree after the run");
     app.add_flag("--json", opt.json, "Print one JSON document instead of the pictures and tables");

@@ -165,7 +165,12 @@ RedisServer::RedisServer() {
         error_ = "cannot write the redis-cli wrapper";
         return;
     }
+    start();
+}
 
+void RedisServer::start() {
+    if (pid_ > 0) return;
+    error_.clear();
     const pid_t parent = ::getpid();
     pid_ = ::fork();
     if (pid_ < 0) {

@@ -51,6 +51,8 @@ public:
 
     // Stops the server now (for tests of an unreachable server).
     void stop();
+    // Starts it again after stop(), on the same socket, empty (check ok() afterwards).
+    void start();
 
 private:
     ScratchDir dir_{"pltfm-redis-"};
