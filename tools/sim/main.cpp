@@ -19,12 +19,14 @@
 
 #include "board.h"
 #include "build_config.h"
+#include "html_page.h"
 #include "log_file.h"
 #include "modules.h"
 #include "redis_server.h"
 #include "report.h"
 #include "scratch_dir.h"
 #include "sdk_host.h"
+#include "timeline.h"
 #include "world.h"
 
 namespace fs = std::filesystem;
@@ -44,6 +46,7 @@ struct Options {
     std::string tuning_dir;
     std::string library;
     std::string log_path;
+    std::string html_path;
     std::vector<std::string> ports;
     int swap_cage = 0;
     bool post_init = false;
@@ -71,27 +74,43 @@ std::string default_tuning_dir() {
     return (fs::path(exe_dir()) / PLTFM_SIM_DATADIR_FROM_BINDIR).lexically_normal().string();
 }
 
-// Human output (suppressed with --json) with the time since start.
+// Human output (suppressed with --json) with the time since start; every step and what is
+// said during it also go to the run's timeline, with the library's log position.
 class Console {
 public:
     explicit Console(bool quiet) : quiet_(quiet), start_(std::chrono::steady_clock::now()) {}
     double seconds() const {
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
     }
-    void step(const std::string &text) const {
-        if (quiet_) return;
-        std::printf("\n[%5.1f s] %s\n", seconds(), text.c_str());
-        std::fflush(stdout);
+    // The library's log, once it is redirected; steps before that begin at offset 0.
+    void follow(const LogFile &log) { log_ = &log; }
+    void step(const std::string &text) {
+        timeline_.begin(seconds(), text, log_ != nullptr ? log_->size() : 0);
+        heading(text);
     }
-    void say(const std::string &text) const {
+    // A heading over a picture or table: printed as a step, but no step of the timeline.
+    void section(const std::string &text) {
+        timeline_.hold();
+        heading(text);
+    }
+    void say(const std::string &text) {
+        timeline_.note(text);
         if (quiet_) return;
         std::printf("%s%s", text.c_str(), !text.empty() && text.back() == '\n' ? "" : "\n");
         std::fflush(stdout);
     }
+    const Timeline &timeline() const { return timeline_; }
 
 private:
+    void heading(const std::string &text) const {
+        if (quiet_) return;
+        std::printf("\n[%5.1f s] %s\n", seconds(), text.c_str());
+        std::fflush(stdout);
+    }
     bool quiet_;
     std::chrono::steady_clock::time_point start_;
+    const LogFile *log_ = nullptr;
+    Timeline timeline_;
 };
 
 // Polls `ready` every 50 ms; elapsed milliseconds, or -1 on timeout or interruption.
@@ -109,7 +128,7 @@ long wait_for(int timeout_ms, const std::function<bool()> &ready) {
 
 class Simulation {
 public:
-    Simulation(const Options &opt, const Console &out, LogFile &log, World &world, SdkHost &sdk)
+    Simulation(const Options &opt, Console &out, LogFile &log, World &world, SdkHost &sdk)
         : opt_(opt), out_(out), log_(log), world_(world), sdk_(sdk) {}
 
     bool bring_up(const std::vector<Port> &ports, const std::map<int, ModuleKind> &modules);
@@ -118,12 +137,13 @@ public:
 
     nlohmann::json json;
     std::vector<PortView> views;
+    std::map<int, ModuleKind> cage_modules;  // module per cage, as it is now
 
 private:
     PortView *view_of_cage(int cage);
     void bring_port_up(PortView &view);
     const Options &opt_;
-    const Console &out_;
+    Console &out_;
     LogFile &log_;
     World &world_;
     SdkHost &sdk_;
@@ -158,6 +178,7 @@ void Simulation::bring_port_up(PortView &view) {
 }
 
 bool Simulation::bring_up(const std::vector<Port> &ports, const std::map<int, ModuleKind> &modules) {
+    cage_modules = modules;
     out_.step("The SDK starts: pltfm_pre_init(\"SwitchSDK\") reads port_config.ini, starts the "
               "insertion-monitor thread, loads the tuning files and starts the rescan thread");
     const int rc_pre = sdk_.pre_init(kPlatform);
@@ -193,9 +214,9 @@ bool Simulation::bring_up(const std::vector<Port> &ports, const std::map<int, Mo
     out_.say("  " + std::to_string(views.size()) + " ports, " + std::to_string(tuned) +
              " with SerDes tuning from the library; ports of empty cages get none (the SDK keeps "
              "its defaults)");
-    out_.step("Faceplate (front view), module per cage");
+    out_.section("Faceplate (front view), module per cage");
     out_.say(faceplate(modules));
-    out_.step("Ports as the library set them up");
+    out_.section("Ports as the library set them up");
     out_.say(port_table(views));
     json["ports"] = nlohmann::json::array();
     for (const PortView &v : views) json["ports"].push_back(port_json(v));
@@ -275,6 +296,7 @@ bool Simulation::swap(const std::map<int, ModuleKind> &modules, std::vector<Port
     out_.step("The OS creates the port again: pltfm_port_pre_init hands out the new module's tuning");
     const std::vector<pltfm::tools::SdkRecord> before = view->records;
     view->module = ModuleKind::qsfp_dd_optic;
+    cage_modules[cage_number] = ModuleKind::qsfp_dd_optic;
     bring_port_up(*view);
     out_.say("  " + view->port.intf + " now " + (view->cable_type.empty() ? "?" : view->cable_type) + " " +
              view->lane_class + " " + view->encoding + ", " + view->state + "; tuning changes:");
@@ -352,7 +374,7 @@ bool Simulation::rescan() {
 }
 
 int run(const Options &opt) {
-    const Console out(opt.json);
+    Console out(opt.json);
     const bool generated = opt.platform_root.empty();
     if (!generated && opt.scenario != "bringup") {
         std::fprintf(stderr, "pltfm-sim: --platform-root works with --scenario bringup only (the "
@@ -427,6 +449,7 @@ int run(const Options &opt) {
         std::fprintf(stderr, "pltfm-sim: cannot write the log %s\n", log_path.c_str());
         return 1;
     }
+    out.follow(log);
     out.step("Loading the library with dlopen, as the chip SDK does");
     SdkHost sdk(opt.library.empty() ? default_library() : opt.library);
     if (!sdk.error().empty()) {
@@ -457,15 +480,27 @@ int run(const Options &opt) {
         if (ec) kept.clear();
         sim.json["kept_tree"] = kept;
     }
-    if (opt.json) {
-        std::cout << sim.json.dump(2) << std::endl;
-    } else {
-        out.step(ok ? "Done. Nothing is left running: the Redis server stops as pltfm-sim exits."
-                    : "Stopped: a step did not complete (see above and the log).");
-        out.say("  library log: " + log.path());
-        out.say(kept.empty() ? "  the temporary platform tree is removed"
-                             : "  platform tree kept: " + kept + " (use it with --platform-root)");
+    out.step(ok ? "Done. Nothing is left running: the Redis server stops as pltfm-sim exits."
+                : "Stopped: a step did not complete (see above and the log).");
+    out.say("  library log: " + log.path());
+    out.say(kept.empty() ? "  the temporary platform tree is removed"
+                         : "  platform tree kept: " + kept + " (use it with --platform-root)");
+    sim.json["scenario"] = opt.scenario;
+    sim.json["seconds"] = out.seconds();
+    sim.json["cages"] = cages_json(sim.views, sim.cage_modules);
+    sim.json["timeline"] = out.timeline().json(log.text());
+    if (!opt.html_path.empty()) {
+        const std::string error = pltfm::tools::write_page(
+            opt.html_path, pltfm::tools::html_page(pltfm::tools::PageKind::switch_run,
+                                                   "Simulated switch run", sim.json.dump()));
+        if (!error.empty()) {
+            dprintf(log.saved_stderr(), "pltfm-sim: %s\n", error.c_str());
+            ok = false;
+        } else {
+            out.say("  run page: " + opt.html_path);
+        }
     }
+    if (opt.json) std::cout << sim.json.dump(2) << std::endl;
     return ok ? 0 : 1;
 }
 
@@ -496,6 +531,9 @@ int main(int argc, char **argv) {
                                              "libpltfm.so.1 through the loader's search path)");
     app.add_option("--log", opt.log_path, "File that receives the library's log (default: next to "
                                           "the temporary tree, path printed)");
+    app.add_option("--html", opt.html_path,
+                   "Also write the run as one self-contained HTML page: faceplate, port tuning "
+                   "table and the timeline of the steps with the library's log lines");
     app.add_flag("--post-init", opt.post_init, "Also call pltfm_post_init (holds the SDK thread 10 s)");
     app.add_flag("--keep", opt.keep, "Keep the generated platform tree after the run");
     app.add_flag("--json", opt.json, "Print one JSON document instead of the pictures and tables");
