@@ -4,9 +4,9 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 APT_PACKAGES := cmake ninja-build g++ make pkg-config file libgtest-dev libgmock-dev \
 	libbenchmark-dev redis-server redis-tools libcli11-dev nlohmann-json3-dev dpkg-dev \
-	man-db groff-base
+	man-db groff-base chromium-headless-shell fonts-dejavu-core
 
-.PHONY: all deps build test test-asan test-tsan test-sequences bench demo package clean
+.PHONY: all deps build test test-asan test-tsan test-sequences bench demo docs package clean
 
 all: build
 
@@ -59,6 +59,11 @@ bench: deps
 # (about a minute). The library's log is kept in build/pltfm-sim.log.
 demo: build
 	build/tools/pltfm-sim --log $(CURDIR)/build/pltfm-sim.log
+
+# The README's screenshots (docs/*.png) of the tuning report and of a simulated switch run,
+# taken with headless Chromium; the pages themselves stay in build/docs.
+docs: build
+	tools/html/doc_pages.sh build
 
 # Debian package of the library, headers, pkg-config file and tools (CPack, into build/).
 package: build
