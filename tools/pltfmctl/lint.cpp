@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "json_text.h"
 #include "lint_run.h"
 #include "lint_shared.h"
 #include "names.h"
@@ -83,7 +84,7 @@ int run_lint(const LintOptions &opt) {
             {"coverage", lint.coverage ? coverage_json(*lint.coverage) : nlohmann::json()},
             {"clean", lint.clean()},
         };
-        std::cout << out.dump(2) << '\n';
+        std::cout << tools::json_text(out, 2) << '\n';
         return lint.clean() ? kExitOk : kExitInvalid;
     }
 

@@ -12,6 +12,7 @@
 #include "commands.h"
 #include "heatmaps.h"
 #include "html_page.h"
+#include "json_text.h"
 #include "lint_run.h"
 #include "lint_shared.h"
 #include "names.h"
@@ -158,14 +159,14 @@ int run_report(const ReportOptions &opt) {
     if (!opt.html.empty()) {
         const std::string error = tools::write_page(
             opt.html, tools::html_page(tools::PageKind::tuning_report,
-                                       "Tuning report: " + opt.in.dir, doc.dump()));
+                                       "Tuning report: " + opt.in.dir, tools::json_text(doc)));
         if (!error.empty()) {
             std::cerr << "pltfmctl report: " << error << '\n';
             return kExitUsage;
         }
     }
     if (opt.json) {
-        std::cout << doc.dump(2) << '\n';
+        std::cout << tools::json_text(doc, 2) << '\n';
     } else {
         const auto &c = doc["counts"];
         std::cout << opt.html << ": " << opt.in.dir << " "

@@ -20,6 +20,7 @@
 #include "board.h"
 #include "build_config.h"
 #include "html_page.h"
+#include "json_text.h"
 #include "log_file.h"
 #include "modules.h"
 #include "redis_server.h"
@@ -492,7 +493,7 @@ int run(const Options &opt) {
     if (!opt.html_path.empty()) {
         const std::string error = pltfm::tools::write_page(
             opt.html_path, pltfm::tools::html_page(pltfm::tools::PageKind::switch_run,
-                                                   "Simulated switch run", sim.json.dump()));
+                                                   "Simulated switch run", pltfm::tools::json_text(sim.json)));
         if (!error.empty()) {
             dprintf(log.saved_stderr(), "pltfm-sim: %s\n", error.c_str());
             ok = false;
@@ -500,7 +501,7 @@ int run(const Options &opt) {
             out.say("  run page: " + opt.html_path);
         }
     }
-    if (opt.json) std::cout << sim.json.dump(2) << std::endl;
+    if (opt.json) std::cout << pltfm::tools::json_text(sim.json, 2) << std::endl;
     return ok ? 0 : 1;
 }
 
