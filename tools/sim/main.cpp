@@ -37,6 +37,13 @@ namespace {
 
 constexpr const char *kPlatform = "SwitchSDK";
 constexpr int kInsertedBit = 1 << 5;
+// How long the simulation waits for the library's threads. The insertion thread's pass over
+// 48 ports runs a redis-cli process per read and takes well over its 1 s period on a loaded
+// machine or under the sanitizers, and the rescan thread polls every 10 s; the waits end as
+// soon as the library has acted, so they only bound a run that went wrong.
+constexpr int kMonitorWaitMs = 60000;
+constexpr int kPromptWaitMs = 15000;  // what the library does at once: port-down, a log line
+constexpr int kRescanWaitMs = 60000;
 
 std::atomic<bool> g_interrupted{false};
 void on_signal(int) { g_interrupted = true; }
@@ -252,7 +259,7 @@ bool Simulation::swap(const std::map<int, ModuleKind> &modules, std::vector<Port
               module_info(ModuleKind::qsfp_dd_optic).description + " goes in");
     // The monitor has to have seen the first module (inserted bit) before the swap means
     // anything: it visits every configured port once a second.
-    const long seen = wait_for(10000, [&] { return (sdk_.state_bits(slot) & kInsertedBit) != 0; });
+    const long seen = wait_for(kMonitorWaitMs, [&] { return (sdk_.state_bits(slot) & kInsertedBit) != 0; });
     if (seen < 0) {
         out_.say("  the insertion thread never recorded the module in " + view->port.intf);
         json["swap"] = j;
@@ -265,18 +272,20 @@ bool Simulation::swap(const std::map<int, ModuleKind> &modules, std::vector<Port
     world_.pull(cage_number, all_ports);
     out_.say("  pulled: EEPROM file removed, TRANSCEIVER_STATUS|" + view->port.intf +
              " status=0 and TRANSCEIVER_INFO deleted in db 6");
-    const long gone = wait_for(5000, [&] { return (sdk_.state_bits(slot) & kInsertedBit) == 0; });
+    const long gone = wait_for(kMonitorWaitMs, [&] { return (sdk_.state_bits(slot) & kInsertedBit) == 0; });
     out_.say(gone >= 0 ? "  insertion thread saw the empty cage after " + std::to_string(gone) +
                              " ms (inserted bit cleared; the stored attributes stay)"
-                       : "  insertion thread did not see the empty cage within 5 s");
+                       : "  insertion thread did not see the empty cage within " +
+                             std::to_string(kMonitorWaitMs / 1000) + " s");
 
     const std::size_t log_mark = log_.size();
     world_.plug(cage_number, ModuleKind::qsfp_dd_optic, all_ports);
     out_.say("  inserted: new CMIS EEPROM image, TRANSCEIVER_INFO fields, then status=1 in db 6");
-    const long noticed = wait_for(10000, [&] { return world_.admin_status(view->port) == "down"; });
+    const long noticed = wait_for(kMonitorWaitMs, [&] { return world_.admin_status(view->port) == "down"; });
     j["noticed_ms"] = noticed;
     if (noticed < 0) {
-        out_.say("  the library did not take the port down within 10 s");
+        out_.say("  the library did not take the port down within " +
+                 std::to_string(kMonitorWaitMs / 1000) + " s");
         json["swap"] = j;
         return false;
     }
@@ -289,7 +298,7 @@ bool Simulation::swap(const std::map<int, ModuleKind> &modules, std::vector<Port
               "the exchanged module and sets admin_status up again");
     sdk_.link_down(view->port);
     sdk_.port_down(view->port);
-    const long up = wait_for(3000, [&] { return world_.admin_status(view->port) == "up"; });
+    const long up = wait_for(kPromptWaitMs, [&] { return world_.admin_status(view->port) == "up"; });
     out_.say(up >= 0 ? "  db 4 PORT|" + view->port.intf + " admin_status: down -> up (port-down toggled it)"
                      : "  admin_status did not come back up");
     j["admin_back_up"] = up >= 0;
@@ -337,7 +346,7 @@ bool Simulation::rescan() {
     pltfm::test::write_bytes(world_.rescan_trigger(), "");
     out_.say("  created " + world_.rescan_trigger() + "; the rescan thread polls every 10 s ...");
     std::string verdict;
-    const long took = wait_for(25000, [&] {
+    const long took = wait_for(kRescanWaitMs, [&] {
         if (log_.find_after(log_mark, "CSV rescan successful!")) verdict = "CSV rescan successful!";
         else if (log_.find_after(log_mark, "Error: CSV rescan failed")) verdict = "Error: CSV rescan failed";
         return !verdict.empty();
@@ -346,7 +355,7 @@ bool Simulation::rescan() {
     fs::remove(world_.rescan_trigger(), ec);
     nlohmann::json j = {{"change", *change}, {"waited_ms", took}, {"result", verdict}};
     if (took < 0 || verdict != "CSV rescan successful!") {
-        out_.say("  rescan " + (took < 0 ? std::string("did not happen within 25 s") : verdict));
+        out_.say("  rescan " + (took < 0 ? "did not happen within " + std::to_string(kRescanWaitMs / 1000) + " s" : verdict));
         j["done"] = false;
         json["rescan"] = j;
         return false;
@@ -354,7 +363,7 @@ bool Simulation::rescan() {
     out_.say("  library after " + std::to_string(took) + " ms: " + verdict);
     // The line the library logs right after it: what the reload changed.
     std::optional<std::string> changes;
-    wait_for(2000, [&] { return (changes = log_.find_after(log_mark, "CSV rescan changed")).has_value(); });
+    wait_for(kPromptWaitMs, [&] { return (changes = log_.find_after(log_mark, "CSV rescan changed")).has_value(); });
     if (changes) {
         const std::string text = changes->substr(changes->find("CSV rescan changed"));
         out_.say("  " + text);
