@@ -63,6 +63,53 @@ std::string load(const std::string &page, const std::string &name, const std::st
     return dom;
 }
 
+// The tooltip texts of the elements `selectors` pick, hovered in Chromium: a copy of `page`
+// moves the mouse over each and writes the tooltip's text into the DOM.
+std::vector<std::string> hover(const std::string &page, const std::vector<std::string> &selectors) {
+    TempDir dir;
+    std::string probe = "<script>(function () {";
+    for (std::size_t i = 0; i < selectors.size(); ++i) {
+        probe += "var el = document.querySelector('" + selectors[i] +
+                 "');"
+                 "if (el) el.dispatchEvent(new MouseEvent('mousemove', {bubbles: true, clientX: 5, "
+                 "clientY: 5}));"
+                 "document.body.setAttribute('data-probe-" +
+                 std::to_string(i) +
+                 "', el ? document.getElementById('tip').textContent : 'no element');";
+    }
+    probe += "})();</script>";
+    std::string html = read_file(page);
+    html.insert(html.rfind("</body>"), probe);
+    write_file(dir / "probe.html", html);
+    const int rc = std::system((shell_quote(kChromium) + " dom " + shell_quote(dir / "probe.html") +
+                                " >" + shell_quote(dir / "dom") + " 2>/dev/null")
+                                   .c_str());
+    EXPECT_EQ(rc, 0);
+    const std::string dom = read_file(dir / "dom");
+    std::vector<std::string> out;
+    for (std::size_t i = 0; i < selectors.size(); ++i) {
+        const std::string key = "data-probe-" + std::to_string(i) + "=\"";
+        const std::size_t at = dom.find(key);
+        if (at == std::string::npos) {
+            out.push_back("no probe");
+            continue;
+        }
+        std::string text =
+            dom.substr(at + key.size(), dom.find('"', at + key.size()) - at - key.size());
+        // The attribute as the DOM serialises it: &, <, > and " escaped ("&amp;" last).
+        for (const auto &[entity, c] : {std::pair<std::string, std::string>{"&gt;", ">"},
+                                        {"&lt;", "<"},
+                                        {"&quot;", "\""},
+                                        {"&amp;", "&"}}) {
+            for (std::size_t e = text.find(entity); e != std::string::npos;
+                 e = text.find(entity, e + 1))
+                text.replace(e, entity.size(), c);
+        }
+        out.push_back(text);
+    }
+    return out;
+}
+
 // Writes the report page of `dir` and returns its data (the --json document).
 nlohmann::json write_report(const std::string &dir, const std::string &page, int exit_code,
                             const std::vector<std::string> &extra = {}) {
@@ -109,6 +156,16 @@ TEST(HtmlPages, FlawedReportMarksTheHoleTheOutlierAndTheRepeatedPort) {
     EXPECT_EQ(count(dom, "<rect class=\"cov hole\""), 2u);  // Ethernet40, Ethernet44
     EXPECT_EQ(count(dom, "No row for front port 5 lanes 0-7."), 3u);
     EXPECT_TRUE(has(dom, "repeated: front ports 12 = 13"));
+
+    // Hovering shows a cell's value, where it comes from and why it is marked.
+    const auto tips = hover(dir / "report.html", {"rect.cell.outlier", "rect.cell.hole"});
+    for (const char *part :
+         {"TX_EQ_PRE1 = -20", "OPTICS GENERIC 50G/400G PAM4, front port 7, lane 2",
+          "generic_optics.csv:71", "outlier: lane median -4"})
+        EXPECT_TRUE(has(tips[0], part));
+    for (const char *part :
+         {"hole", "DAC_1M GENERIC 10G/40G NRZ, front port 5, lane 0", "no row for this lane"})
+        EXPECT_TRUE(has(tips[1], part));
 }
 
 TEST(HtmlPages, BrokenDirectoryShowsTheLoadersMessagesInsteadOfPictures) {
@@ -125,7 +182,13 @@ TEST(HtmlPages, SimulatedSwitchRunShowsCagesStepsAndPorts) {
     TempDir dir;
     const ToolRun r = run_tool(
         "pltfm-sim", {"--json", "--keep", "--html", dir / "run.html", "--log", dir / "lib.log"});
-    ASSERT_EQ(r.exit_code, 0) << r.err;
+    // On failure the steps and what was seen in each say which step did not complete.
+    std::string steps_seen;
+    if (r.exit_code != 0 && nlohmann::json::accept(r.out)) {
+        for (const auto &s : nlohmann::json::parse(r.out)["timeline"])
+            steps_seen += s["title"].get<std::string>() + "\n  " + s["notes"].dump() + "\n";
+    }
+    ASSERT_EQ(r.exit_code, 0) << r.err << steps_seen;
     const auto doc = nlohmann::json::parse(r.out);
     // The committed port_config.ini the report tests use is the simulated switch's.
     const std::string tree = doc["kept_tree"];
@@ -134,6 +197,15 @@ TEST(HtmlPages, SimulatedSwitchRunShowsCagesStepsAndPorts) {
 
     const std::string dom = load(dir / "run.html", "switch-run", "1400x1500");
     EXPECT_EQ(count(dom, "<rect class=\"cage\""), 34u);
+    const auto tips =
+        hover(dir / "run.html", {"rect.cage[data-cage=\"1\"]", "rect.cage[data-cage=\"10\"]"});
+    for (const char *part : {"Cage 1 (front port 0): DD optic 400G",
+                             "Ethernet0 (lanes 0-7, 400G): OPTICS "
+                             "50G/400G PAM4, link up",
+                             "swapped during the run: DD DAC 1m -> DD optic 400G"})
+        EXPECT_TRUE(has(tips[0], part));
+    EXPECT_TRUE(has(tips[1], "Cage 10 (front port 9): empty"));
+    EXPECT_TRUE(has(tips[1], "Ethernet72 (lanes 0-7, 400G): not identified, no module"));
     EXPECT_EQ(count(dom, "<tr class=\"port-row\""), 48u);
     // Start-up, bring-up, the swap, the rescan: every step the run logged, each once.
     const auto &steps = doc["timeline"];

@@ -264,7 +264,7 @@
       rows.slice(0, 300).join('') + '</table>' + (rows.length > 300 ? '<p class="muted">and ' + (rows.length - 300) + ' more</p>' : '');
   }
 
-  // "front port 5 lanes 0-7, front port 9 lane 3"
+  // "front port 5 lanes 0-7, front port 9 lanes 1, 3-4": runs of consecutive lanes joined.
   function holeText(holes) {
     var byPort = [], lanes = {};
     holes.forEach(function (h) {
@@ -272,8 +272,13 @@
       lanes[h.front_port].push(h.lane);
     });
     return byPort.map(function (p) {
-      var l = lanes[p];
-      return 'front port ' + p + (l.length === 1 ? ' lane ' + l[0] : ' lanes ' + l[0] + '-' + l[l.length - 1]);
+      var l = lanes[p], runs = [], start = 0;
+      for (var i = 1; i <= l.length; ++i) {
+        if (i < l.length && Number(l[i]) === Number(l[i - 1]) + 1) continue;
+        runs.push(i - 1 > start ? l[start] + '-' + l[i - 1] : l[start]);
+        start = i;
+      }
+      return 'front port ' + p + (l.length === 1 ? ' lane ' : ' lanes ') + runs.join(', ');
     }).join(', ');
   }
 
@@ -284,8 +289,12 @@
     var r = Number(el.getAttribute('data-r')), c = Number(el.getAttribute('data-c'));
     var port = g.front_ports[r], lane = g.lanes[c], v = a.values[r][c];
     var where = groupName(g) + ', front port ' + port + ', lane ' + lane;
-    if (v === null) return a.name + ': hole\n' + where + '\nno row for this lane';
-    var src = g.sources[r][c], text = a.name + ' = ' + v + '\n' + where;
+    var src = g.sources[r][c];
+    if (v === null) {
+      return a.name + ': hole\n' + where + '\n' + (src ? 'the row at ' + data.files[src[0]] + ':' + src[1] +
+        ' has no ' + a.name : 'no row for this lane');
+    }
+    var text = a.name + ' = ' + v + '\n' + where;
     if (src) text += '\n' + data.files[src[0]] + ':' + src[1];
     a.outliers.forEach(function (o) {
       if (o.front_port === port && o.lane === lane) {
