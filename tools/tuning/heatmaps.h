@@ -62,8 +62,9 @@ struct HeatmapGroup {
 // cages when the cable type and vendor have rows for any of them in any class, and front port
 // 32 when they have rows for it; other vendors' files may cover a few ports, so their rows are
 // the front ports they name. Front ports the board does not have are rows too (without holes).
-// Medians are taken over the front ports of the same cage kind (eight-lane cages together,
-// the extra cages' front port 32 alone, front ports off the board alone).
+// Medians are taken per lane over the front ports of the same kind: the eight-lane cages'
+// together, the extra cages' front port 32 by itself (so never tested: one value), and the
+// front ports the board does not have together.
 std::vector<HeatmapGroup> build_heatmaps(const TuningRows &rows, const OutlierRule &rule = {});
 
 // Robust z-scores of `values` against their median (nullopt for all when fewer than
