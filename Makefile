@@ -5,13 +5,13 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 APT_PACKAGES := cmake ninja-build g++ make pkg-config file libgtest-dev libgmock-dev \
 	libbenchmark-dev libhiredis-dev redis-server redis-tools libcli11-dev nlohmann-json3-dev dpkg-dev \
-	man-db groff-base clang libclang-rt-14-dev
+	man-db groff-base clang libclang-rt-14-dev chromium-headless-shell fonts-dejavu-core
 # Seconds each fuzzer runs in `make fuzz`; how long `make soak` runs.
 FUZZ_SECONDS ?= 60
 SOAK_SECONDS ?= 300
 FUZZERS := tuning_load tuning_load_alloc eeprom_decode translate translate_alloc tokenizer
 
-.PHONY: all deps build test test-asan test-tsan test-sequences bench fuzz soak demo package clean
+.PHONY: all deps build test test-asan test-tsan test-sequences bench fuzz soak demo docs package clean
 
 all: build
 
@@ -98,6 +98,11 @@ soak: deps
 # (about a minute). The library's log is kept in build/pltfm-sim.log.
 demo: build
 	build/tools/pltfm-sim --log $(CURDIR)/build/pltfm-sim.log
+
+# The README's screenshots (docs/*.png) of the tuning report and of a simulated switch run,
+# taken with headless Chromium; the pages themselves stay in build/docs.
+docs: build
+	tools/html/doc_pages.sh build
 
 # Debian package of the library, headers, pkg-config file and tools (CPack, into build/).
 package: build

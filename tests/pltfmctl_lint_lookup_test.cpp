@@ -114,3 +114,20 @@ TEST(PltfmctlLookup, VendorFallsBackToGenericAndBreakoutLanes) {
     EXPECT_FALSE(has(text.out, "lane 4: "));
     EXPECT_TRUE(has(text.out, "TX_EQ_POST (47) i8_list: -6 -6\n"));
 }
+
+TEST(PltfmctlJson, BytesThatAreNotUtf8BecomeReplacementCharacters) {
+    // A Latin-1 "é" as the effort of front port 3 lane 0: every --json output still parses.
+    std::string table = dac_table();
+    table.replace(table.find("medium"), 6, "\xE9");
+    const std::pair<const char *, std::string> commands[] = {
+        {"lint", "--json"},
+        {"report", "--json"},
+        {"lookup", kPort3 + "--port-speed 400000 --json"},
+    };
+    for (const auto &[command, args] : commands) {
+        const ToolRun r = run_in(table, command, args);
+        EXPECT_LE(r.exit_code, 1) << command << ": " << r.err;
+        EXPECT_TRUE(nlohmann::json::accept(r.out)) << command;
+        EXPECT_TRUE(has(r.out, "\xEF\xBF\xBD")) << command;
+    }
+}

@@ -60,6 +60,16 @@ std::optional<Port> port_named(const std::string &intf, int lanes, int64_t speed
     return p;
 }
 
+int front_port_lanes(int front_port) {
+    // Every interface number of the board is one lane of one cage.
+    int lanes = 0;
+    for (int number = 0; number < 258; ++number) {
+        const auto p = port_of(number, 1, 0);
+        if (p && p->front_port == front_port) ++lanes;
+    }
+    return lanes;
+}
+
 std::string port_config_text(const std::vector<Port> &ports) {
     std::ostringstream out;
     out << "# name          lanes                  alias     speed   index\n";

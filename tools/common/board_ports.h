@@ -39,6 +39,10 @@ std::optional<Port> port_of(int number, int lanes, int64_t speed);
 // The same from an interface name; nullopt unless it is Ethernet<number> on this board.
 std::optional<Port> port_named(const std::string &intf, int lanes, int64_t speed);
 
+// Lanes the board wires to a FRONT PORT key: 8 for each eight-lane cage (keys 0 to 31), 2 for
+// key 32 (the two extra cages, one lane each), 0 for a key the board does not have.
+int front_port_lanes(int front_port);
+
 // port_config.ini text for the ports (name, lanes, alias, speed, index).
 std::string port_config_text(const std::vector<Port> &ports);
 

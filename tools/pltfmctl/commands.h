@@ -19,5 +19,6 @@ Runner add_lookup(CLI::App &app);
 Runner add_eeprom(CLI::App &app);
 Runner add_diff(CLI::App &app);
 Runner add_explain(CLI::App &app);
+Runner add_report(CLI::App &app);
 
 }  // namespace pltfm::ctl

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "commands.h"
+#include "json_text.h"
 #include "loaded_tree.h"
 #include "names.h"
 #include "text_lines.h"
@@ -74,12 +75,12 @@ int run_diff(const DiffOptions &opt) {
     }
     if (!loads) {
         if (opt.json) {
-            std::cout << nlohmann::json({{"old", opt.old_dir},
-                                         {"new", opt.new_dir},
-                                         {"loads", false},
-                                         {"old_loads", before.loaded()},
-                                         {"new_loads", after.loaded()}})
-                             .dump(2)
+            std::cout << tools::json_text({{"old", opt.old_dir},
+                                           {"new", opt.new_dir},
+                                           {"loads", false},
+                                           {"old_loads", before.loaded()},
+                                           {"new_loads", after.loaded()}},
+                                          2)
                       << '\n';
         }
         return kExitInvalid;
@@ -104,17 +105,17 @@ int run_diff(const DiffOptions &opt) {
                             {"lane", r.key.lane},
                             {"values", values}});
         }
-        std::cout << nlohmann::json({{"old", opt.old_dir},
-                                     {"new", opt.new_dir},
-                                     {"loads", true},
-                                     {"same", diff.same()},
-                                     {"rows_added", diff.added},
-                                     {"rows_removed", diff.removed},
-                                     {"rows_changed", diff.changed},
-                                     {"values_changed", diff.values_changed},
-                                     {"summary", summary},
-                                     {"rows", rows}})
-                         .dump(2)
+        std::cout << tools::json_text(nlohmann::json({{"old", opt.old_dir},
+                                                      {"new", opt.new_dir},
+                                                      {"loads", true},
+                                                      {"same", diff.same()},
+                                                      {"rows_added", diff.added},
+                                                      {"rows_removed", diff.removed},
+                                                      {"rows_changed", diff.changed},
+                                                      {"values_changed", diff.values_changed},
+                                                      {"summary", summary},
+                                                      {"rows", rows}}),
+                                      2)
                   << '\n';
     } else {
         for (const auto &r : diff.rows) print_row(std::cout, r);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "json_text.h"
 #include "module_fields.h"
 #include "module_view.h"
 #include "transceiver_decode.h"
@@ -201,7 +202,7 @@ int run_eeprom(const EepromOptions &opt, bool lanes_given) {
         j["port"] = {{"start_lane", opt.start_lane}, {"lanes", lanes}, {"media_lane_mask", layout.mask},
                      {"failure", failure_text(layout.failure)}};
     }
-    if (opt.json) std::cout << j.dump(2) << '\n';
+    if (opt.json) std::cout << tools::json_text(j, 2) << '\n';
     else std::cout << out.str();
     return rc;
 }

@@ -15,6 +15,7 @@
 #include "board_ports.h"
 #include "commands.h"
 #include "intf_name.h"
+#include "json_text.h"
 #include "module_view.h"
 #include "names.h"
 #include "paths.h"
@@ -292,7 +293,7 @@ int run_explain(const ExplainOptions &opt, bool lanes_given, bool start_given, b
     if (opt.verbose) std::cerr << log;
     if (opt.json) {
         j["library_messages"] = tools::split_lines(log);
-        std::cout << j.dump(2) << '\n';
+        std::cout << tools::json_text(j, 2) << '\n';
     } else {
         std::cout << out.str();
     }

@@ -2,7 +2,6 @@
 // rule), shows the library's messages on standard error and a one-line verdict; then the
 // checks the loader does not make (lane order, keys never looked up, values translation would
 // change, entries skipped silently) and, with a port_config.ini, the coverage of its ports.
-#include <algorithm>
 #include <iomanip>
 #include <iostream>
 #include <nlohmann/json.hpp>
@@ -11,49 +10,21 @@
 #include <string>
 #include <vector>
 
-#include "board_ports.h"
 #include "commands.h"
-#include "coverage.h"
-#include "lint_checks.h"
-#include "loaded_tree.h"
+#include "json_text.h"
+#include "lint_run.h"
+#include "lint_shared.h"
 #include "names.h"
-#include "platform_database.h"
-#include "stderr_capture.h"
 #include "text_lines.h"
-#include "tuning_rows.h"
 
 namespace pltfm::ctl {
 
 namespace {
 
 struct LintOptions {
-    std::string dir;
-    std::string port_config;
-    std::vector<std::string> cable_types;
+    LintInputs in;
     bool json = false;
 };
-
-nlohmann::json coverage_json(const tuning::Coverage &cov) {
-    nlohmann::json cells = nlohmann::json::array();
-    for (const auto &c : cov.cells) {
-        cells.push_back({{"port", c.port.intf},
-                         {"front_port", c.port.front_port},
-                         {"start_lane", c.port.start_lane},
-                         {"lanes", c.port.lanes},
-                         {"speed", c.port.speed},
-                         {"lane_speed", c.speed},
-                         {"encoding", c.encoding},
-                         {"cable_type", c.cable_type},
-                         {"status", tuning::coverage_status_text(c.status)},
-                         {"hole", c.hole()},
-                         {"missing", c.missing},
-                         {"lane_lines", c.lanes}});
-    }
-    return {{"cable_types", cov.cable_types},
-            {"ports", cov.ports},
-            {"holes", cov.hole_count()},
-            {"cells", cells}};
-}
 
 // The holes as a table: port, front port, lanes, class, cable type, and why.
 void print_holes(std::ostream &out, const tuning::Coverage &cov) {
@@ -92,90 +63,49 @@ void print_holes(std::ostream &out, const tuning::Coverage &cov) {
 }
 
 int run_lint(const LintOptions &opt) {
-    std::optional<tools::PortConfig> config;
-    if (!opt.port_config.empty()) {
-        config = tools::read_port_config(opt.port_config);
-        if (!config->readable || config->ports.empty()) {
-            std::cerr << "pltfmctl lint: " << opt.port_config
-                      << (config->readable ? " lists no port of this board" : " cannot be read")
-                      << '\n';
-            return kExitUsage;
-        }
-    }
+    const std::optional<tuning::LintResult> run = lint_inputs("lint", opt.in);
+    if (!run) return kExitUsage;
+    const tuning::LintResult &lint = *run;
+    const std::string &dir = opt.in.dir;
+    const std::size_t holes = lint.coverage ? lint.coverage->hole_count() : 0;
+    const std::size_t files = lint.rows.files.size();
 
-    pltfm_status_t rc;
-    std::string messages;
-    {
-        tools::StderrCapture capture;
-        rc = pltfm_parser_database_init(opt.dir.c_str());
-        messages = capture.finish();
-    }
-    bool has_rows = false;
-    if (rc == PLTFM_SUCCESS) {
-        // A load that added no row leaves the database empty; teardown then says so.
-        tools::StderrCapture quiet;
-        has_rows = pltfm_parser_database_deinit() == PLTFM_SUCCESS;
-    }
-    const bool valid = rc == PLTFM_SUCCESS;
-
-    const tuning::TuningRows rows = tuning::read_tuning_rows(opt.dir);
-    std::vector<tuning::Finding> findings = tuning::run_file_checks(opt.dir, rows);
-    std::optional<tuning::Coverage> coverage;
-    if (config && valid) {
-        const tuning::LoadedTree tree(opt.dir);
-        std::vector<std::string> types = opt.cable_types;
-        for (auto &t : types)
-            std::transform(t.begin(), t.end(), t.begin(),
-                           [](unsigned char ch) { return static_cast<char>(std::toupper(ch)); });
-        if (types.empty()) types = tuning::cable_types_in(tree.tree());
-        // A directory without rows leaves every port without tuning for every cable type.
-        if (types.empty()) types = tuning::identified_cable_types();
-        coverage = tuning::check_coverage(tree.tree(), config->ports, types);
-        auto more = tuning::check_port_lanes(*coverage, rows);
-        findings.insert(findings.end(), more.begin(), more.end());
-    }
-    const std::size_t holes = coverage ? coverage->hole_count() : 0;
-    const bool clean = valid && findings.empty() && holes == 0;
-
-    std::cerr << messages << std::flush;
+    std::cerr << lint.messages << std::flush;
     if (opt.json) {
-        nlohmann::json jfindings = nlohmann::json::array();
-        for (const auto &f : findings)
-            jfindings.push_back(
-                {{"check", f.check}, {"file", f.file}, {"line", f.line}, {"message", f.message}});
         nlohmann::json out = {
-            {"directory", opt.dir},
-            {"valid", valid},
-            {"status", rc},
-            {"status_name", tools::status_name(rc)},
-            {"tuning_files", rows.files},
-            {"has_rows", has_rows},
-            {"messages", tools::split_lines(messages)},
-            {"findings", jfindings},
-            {"coverage", coverage ? coverage_json(*coverage) : nlohmann::json()},
-            {"clean", clean},
+            {"directory", dir},
+            {"valid", lint.valid()},
+            {"status", lint.status},
+            {"status_name", tools::status_name(lint.status)},
+            {"tuning_files", lint.rows.files},
+            {"has_rows", lint.has_rows},
+            {"messages", tools::split_lines(lint.messages)},
+            {"findings", findings_json(lint.findings)},
+            {"coverage", lint.coverage ? coverage_json(*lint.coverage) : nlohmann::json()},
+            {"clean", lint.clean()},
         };
-        std::cout << out.dump(2) << '\n';
-        return clean ? kExitOk : kExitInvalid;
+        std::cout << tools::json_text(out, 2) << '\n';
+        return lint.clean() ? kExitOk : kExitInvalid;
     }
 
-    for (const auto &f : findings) std::cout << tuning::located(f) << " [" << f.check << "]\n";
-    if (coverage)
-        print_holes(std::cout, *coverage);
-    else if (config)
+    for (const auto &f : lint.findings) std::cout << tuning::located(f) << " [" << f.check << "]\n";
+    if (lint.coverage)
+        print_holes(std::cout, *lint.coverage);
+    else if (!opt.in.port_config.empty())
         std::cout << "coverage: not checked, the directory does not load\n";
-    if (valid) {
-        std::cout << opt.dir << ": valid (" << rows.files.size() << " tuning file"
-                  << (rows.files.size() == 1 ? "" : "s")
-                  << (has_rows ? "" : ", no data rows: the database would be empty") << ")\n";
+    if (lint.valid()) {
+        std::cout << dir << ": valid (" << files << " tuning file" << (files == 1 ? "" : "s")
+                  << (lint.has_rows ? "" : ", no data rows: the database would be empty") << ")\n";
     } else {
-        std::cout << opt.dir << ": INVALID (" << tools::status_name(rc) << ", rc=" << rc
+        std::cout << dir << ": INVALID (" << tools::status_name(lint.status)
+                  << ", rc=" << lint.status
                   << "; the library's messages above name the file and line)\n";
     }
-    std::cout << findings.size() << " finding" << (findings.size() == 1 ? "" : "s");
-    if (coverage) std::cout << ", " << holes << " coverage hole" << (holes == 1 ? "" : "s");
+    const std::size_t n = lint.findings.size();
+    std::cout << n << " finding" << (n == 1 ? "" : "s");
+    if (lint.coverage) std::cout << ", " << holes << " coverage hole" << (holes == 1 ? "" : "s");
     std::cout << '\n';
-    return clean ? kExitOk : kExitInvalid;
+    return lint.clean() ? kExitOk : kExitInvalid;
 }
 
 }  // namespace
@@ -184,16 +114,7 @@ Runner add_lint(CLI::App &app) {
     auto opt = std::make_shared<LintOptions>();
     CLI::App *sub = app.add_subcommand(
         "lint", "Check a tuning directory with the library's own loader and further checks");
-    sub->add_option("DIR", opt->dir, "Tuning directory (the files *.csv in it)")
-        ->required()
-        ->check(CLI::ExistingDirectory);
-    sub->add_option("--port-config", opt->port_config,
-                    "port_config.ini of the switch: also check every configured port's coverage")
-        ->check(CLI::ExistingFile);
-    sub->add_option("--cable-types", opt->cable_types,
-                    "Cable types the coverage covers (default: those in DIR), e.g. "
-                    "OPTICS,DAC_1M,DAC_3M")
-        ->delimiter(',');
+    add_lint_inputs(*sub, opt->in, "also check every configured port's coverage");
     sub->add_flag("--json", opt->json,
                   "Print the verdict, messages, findings and coverage as JSON");
     sub->footer(

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "json_text.h"
 #include "names.h"
 #include "platform_database.h"
 #include "port_tuning.h"
@@ -119,7 +120,7 @@ int run_lookup(const LookupOptions &opt) {
     if (opt.json) {
         nlohmann::json out = tuning_json(keys, t);
         if (!t.tuned()) out["messages"] = tools::split_lines(t.lookup_messages);
-        std::cout << out.dump(2) << '\n';
+        std::cout << tools::json_text(out, 2) << '\n';
     } else {
         print_tuning(std::cout, keys, t);
     }

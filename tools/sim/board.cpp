@@ -37,6 +37,13 @@ ModuleInfo module_info(ModuleKind kind) {
     return kKinds[0].info;
 }
 
+const char *module_kind_name(ModuleKind kind) {
+    for (const auto &row : kKinds) {
+        if (row.kind == kind) return row.name;
+    }
+    return kKinds[0].name;
+}
+
 std::optional<ModuleKind> module_kind_by_name(const std::string &name) {
     for (const auto &row : kKinds) {
         if (name == row.name) return row.kind;

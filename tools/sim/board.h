@@ -34,6 +34,8 @@ struct ModuleInfo {
 };
 ModuleInfo module_info(ModuleKind kind);
 std::optional<ModuleKind> module_kind_by_name(const std::string &name);
+// "qsfp-dd-optic", "empty", ...: the name module_kind_by_name takes.
+const char *module_kind_name(ModuleKind kind);
 std::vector<std::string> module_kind_names();
 
 using tools::Cage;

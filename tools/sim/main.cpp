@@ -21,12 +21,15 @@
 
 #include "board.h"
 #include "build_config.h"
+#include "html_page.h"
+#include "json_text.h"
 #include "log_file.h"
 #include "modules.h"
 #include "redis_server.h"
 #include "report.h"
 #include "scratch_dir.h"
 #include "sdk_host.h"
+#include "timeline.h"
 #include "world.h"
 
 namespace fs = std::filesystem;
@@ -36,6 +39,13 @@ namespace {
 
 constexpr const char *kPlatform = "SwitchSDK";
 constexpr int kInsertedBit = 1 << 5;
+// How long the simulation waits for the library's threads. The insertion thread's pass over
+// 48 ports runs a redis-cli process per read and takes well over its 1 s period on a loaded
+// machine or under the sanitizers, and the rescan thread polls every 10 s; the waits end as
+// soon as the library has acted, so they only bound a run that went wrong.
+constexpr int kMonitorWaitMs = 60000;
+constexpr int kPromptWaitMs = 15000;  // what the library does at once: port-down, a log line
+constexpr int kRescanWaitMs = 60000;
 
 std::atomic<bool> g_interrupted{false};
 void on_signal(int) { g_interrupted = true; }
@@ -46,6 +56,7 @@ struct Options {
     std::string tuning_dir;
     std::string library;
     std::string log_path;
+    std::string html_path;
     std::vector<std::string> ports;
     int swap_cage = 0;
     bool post_init = false;
@@ -76,27 +87,43 @@ std::string default_tuning_dir() {
     return (fs::path(exe_dir()) / PLTFM_SIM_DATADIR_FROM_BINDIR).lexically_normal().string();
 }
 
-// Human output (suppressed with --json) with the time since start.
+// Human output (suppressed with --json) with the time since start; every step and what is
+// said during it also go to the run's timeline, with the library's log position.
 class Console {
 public:
     explicit Console(bool quiet) : quiet_(quiet), start_(std::chrono::steady_clock::now()) {}
     double seconds() const {
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
     }
-    void step(const std::string &text) const {
-        if (quiet_) return;
-        std::printf("\n[%5.1f s] %s\n", seconds(), text.c_str());
-        std::fflush(stdout);
+    // The library's log, once it is redirected; steps before that begin at offset 0.
+    void follow(const LogFile &log) { log_ = &log; }
+    void step(const std::string &text) {
+        timeline_.begin(seconds(), text, log_ != nullptr ? log_->size() : 0);
+        heading(text);
     }
-    void say(const std::string &text) const {
+    // A heading over a picture or table: printed as a step, but no step of the timeline.
+    void section(const std::string &text) {
+        timeline_.hold();
+        heading(text);
+    }
+    void say(const std::string &text) {
+        timeline_.note(text);
         if (quiet_) return;
         std::printf("%s%s", text.c_str(), !text.empty() && text.back() == '\n' ? "" : "\n");
         std::fflush(stdout);
     }
+    const Timeline &timeline() const { return timeline_; }
 
 private:
+    void heading(const std::string &text) const {
+        if (quiet_) return;
+        std::printf("\n[%5.1f s] %s\n", seconds(), text.c_str());
+        std::fflush(stdout);
+    }
     bool quiet_;
     std::chrono::steady_clock::time_point start_;
+    const LogFile *log_ = nullptr;
+    Timeline timeline_;
 };
 
 // Polls `ready` every 50 ms; elapsed milliseconds, or -1 on timeout or interruption.
@@ -129,7 +156,7 @@ double cpu_ms() {
 
 class Simulation {
 public:
-    Simulation(const Options &opt, const Console &out, LogFile &log, World &world, SdkHost &sdk)
+    Simulation(const Options &opt, Console &out, LogFile &log, World &world, SdkHost &sdk)
         : opt_(opt), out_(out), log_(log), world_(world), sdk_(sdk) {}
 
     bool bring_up(const std::vector<Port> &ports, const std::map<int, ModuleKind> &modules);
@@ -138,12 +165,13 @@ public:
 
     nlohmann::json json;
     std::vector<PortView> views;
+    std::map<int, ModuleKind> cage_modules;  // module per cage, as it is now
 
 private:
     PortView *view_of_cage(int cage);
     void bring_port_up(PortView &view);
     const Options &opt_;
-    const Console &out_;
+    Console &out_;
     LogFile &log_;
     World &world_;
     SdkHost &sdk_;
@@ -178,6 +206,7 @@ void Simulation::bring_port_up(PortView &view) {
 }
 
 bool Simulation::bring_up(const std::vector<Port> &ports, const std::map<int, ModuleKind> &modules) {
+    cage_modules = modules;
     out_.step("The SDK starts: pltfm_pre_init(\"SwitchSDK\") reads port_config.ini, starts the "
               "insertion-monitor thread, loads the tuning files and starts the rescan thread");
     const auto start_up = std::chrono::steady_clock::now();
@@ -217,9 +246,9 @@ bool Simulation::bring_up(const std::vector<Port> &ports, const std::map<int, Mo
     out_.say("  " + std::to_string(views.size()) + " ports, " + std::to_string(tuned) +
              " with SerDes tuning from the library; ports of empty cages get none (the SDK keeps "
              "its defaults)");
-    out_.step("Faceplate (front view), module per cage");
+    out_.section("Faceplate (front view), module per cage");
     out_.say(faceplate(modules));
-    out_.step("Ports as the library set them up");
+    out_.section("Ports as the library set them up");
     out_.say(port_table(views));
     json["ports"] = nlohmann::json::array();
     for (const PortView &v : views) json["ports"].push_back(port_json(v));
@@ -254,7 +283,7 @@ bool Simulation::swap(const std::map<int, ModuleKind> &modules, std::vector<Port
               module_info(ModuleKind::qsfp_dd_optic).description + " goes in");
     // The monitor has to have seen the first module (inserted bit) before the swap means
     // anything: it visits every configured port once a second.
-    const long seen = wait_for(10000, [&] { return (sdk_.state_bits(slot) & kInsertedBit) != 0; });
+    const long seen = wait_for(kMonitorWaitMs, [&] { return (sdk_.state_bits(slot) & kInsertedBit) != 0; });
     if (seen < 0) {
         out_.say("  the insertion thread never recorded the module in " + view->port.intf);
         json["swap"] = j;
@@ -267,18 +296,20 @@ bool Simulation::swap(const std::map<int, ModuleKind> &modules, std::vector<Port
     world_.pull(cage_number, all_ports);
     out_.say("  pulled: EEPROM file removed, TRANSCEIVER_STATUS|" + view->port.intf +
              " status=0 and TRANSCEIVER_INFO deleted in db 6");
-    const long gone = wait_for(5000, [&] { return (sdk_.state_bits(slot) & kInsertedBit) == 0; });
+    const long gone = wait_for(kMonitorWaitMs, [&] { return (sdk_.state_bits(slot) & kInsertedBit) == 0; });
     out_.say(gone >= 0 ? "  insertion thread saw the empty cage after " + std::to_string(gone) +
                              " ms (inserted bit cleared; the stored attributes stay)"
-                       : "  insertion thread did not see the empty cage within 5 s");
+                       : "  insertion thread did not see the empty cage within " +
+                             std::to_string(kMonitorWaitMs / 1000) + " s");
 
     const std::size_t log_mark = log_.size();
     world_.plug(cage_number, ModuleKind::qsfp_dd_optic, all_ports);
     out_.say("  inserted: new CMIS EEPROM image, TRANSCEIVER_INFO fields, then status=1 in db 6");
-    const long noticed = wait_for(10000, [&] { return world_.admin_status(view->port) == "down"; });
+    const long noticed = wait_for(kMonitorWaitMs, [&] { return world_.admin_status(view->port) == "down"; });
     j["noticed_ms"] = noticed;
     if (noticed < 0) {
-        out_.say("  the library did not take the port down within 10 s");
+        out_.say("  the library did not take the port down within " +
+                 std::to_string(kMonitorWaitMs / 1000) + " s");
         json["swap"] = j;
         return false;
     }
@@ -291,7 +322,7 @@ bool Simulation::swap(const std::map<int, ModuleKind> &modules, std::vector<Port
               "the exchanged module and sets admin_status up again");
     sdk_.link_down(view->port);
     sdk_.port_down(view->port);
-    const long up = wait_for(3000, [&] { return world_.admin_status(view->port) == "up"; });
+    const long up = wait_for(kPromptWaitMs, [&] { return world_.admin_status(view->port) == "up"; });
     out_.say(up >= 0 ? "  db 4 PORT|" + view->port.intf + " admin_status: down -> up (port-down toggled it)"
                      : "  admin_status did not come back up");
     j["admin_back_up"] = up >= 0;
@@ -299,6 +330,7 @@ bool Simulation::swap(const std::map<int, ModuleKind> &modules, std::vector<Port
     out_.step("The OS creates the port again: pltfm_port_pre_init hands out the new module's tuning");
     const std::vector<pltfm::tools::SdkRecord> before = view->records;
     view->module = ModuleKind::qsfp_dd_optic;
+    cage_modules[cage_number] = ModuleKind::qsfp_dd_optic;
     bring_port_up(*view);
     out_.say("  " + view->port.intf + " now " + (view->cable_type.empty() ? "?" : view->cable_type) + " " +
              view->lane_class + " " + view->encoding + ", " + view->state + "; tuning changes:");
@@ -338,7 +370,7 @@ bool Simulation::rescan() {
     pltfm::test::write_bytes(world_.rescan_trigger(), "");
     out_.say("  created " + world_.rescan_trigger() + "; the rescan thread polls every 10 s ...");
     std::string verdict;
-    const long took = wait_for(25000, [&] {
+    const long took = wait_for(kRescanWaitMs, [&] {
         if (log_.find_after(log_mark, "CSV rescan successful!")) verdict = "CSV rescan successful!";
         else if (log_.find_after(log_mark, "Error: CSV rescan failed")) verdict = "Error: CSV rescan failed";
         return !verdict.empty();
@@ -347,7 +379,7 @@ bool Simulation::rescan() {
     fs::remove(world_.rescan_trigger(), ec);
     nlohmann::json j = {{"change", *change}, {"waited_ms", took}, {"result", verdict}};
     if (took < 0 || verdict != "CSV rescan successful!") {
-        out_.say("  rescan " + (took < 0 ? std::string("did not happen within 25 s") : verdict));
+        out_.say("  rescan " + (took < 0 ? "did not happen within " + std::to_string(kRescanWaitMs / 1000) + " s" : verdict));
         j["done"] = false;
         json["rescan"] = j;
         return false;
@@ -355,7 +387,7 @@ bool Simulation::rescan() {
     out_.say("  library after " + std::to_string(took) + " ms: " + verdict);
     // The line the library logs right after it: what the reload changed.
     std::optional<std::string> changes;
-    wait_for(2000, [&] { return (changes = log_.find_after(log_mark, "CSV rescan changed")).has_value(); });
+    wait_for(kPromptWaitMs, [&] { return (changes = log_.find_after(log_mark, "CSV rescan changed")).has_value(); });
     if (changes) {
         const std::string text = changes->substr(changes->find("CSV rescan changed"));
         out_.say("  " + text);
@@ -415,7 +447,7 @@ void compare_modes(const Console &out, const Options &opt) {
 }
 
 int run(const Options &opt) {
-    const Console out(opt.json);
+    Console out(opt.json);
     const bool generated = opt.platform_root.empty();
     if (!generated && opt.scenario != "bringup") {
         std::fprintf(stderr, "pltfm-sim: --platform-root works with --scenario bringup only (the "
@@ -498,6 +530,7 @@ int run(const Options &opt) {
         std::fprintf(stderr, "pltfm-sim: cannot write the log %s\n", log_path.c_str());
         return 1;
     }
+    out.follow(log);
     out.step("Loading the library with dlopen, as the chip SDK does");
     SdkHost sdk(opt.library.empty() ? default_library() : opt.library);
     if (!sdk.error().empty()) {
@@ -540,15 +573,27 @@ int run(const Options &opt) {
         if (ec) kept.clear();
         sim.json["kept_tree"] = kept;
     }
-    if (opt.json) {
-        std::cout << sim.json.dump(2) << std::endl;
-    } else {
-        out.step(ok ? "Done. Nothing is left running: the Redis server stops as pltfm-sim exits."
-                    : "Stopped: a step did not complete (see above and the log).");
-        out.say("  library log: " + log.path());
-        out.say(kept.empty() ? "  the temporary platform tree is removed"
-                             : "  platform tree kept: " + kept + " (use it with --platform-root)");
+    out.step(ok ? "Done. Nothing is left running: the Redis server stops as pltfm-sim exits."
+                : "Stopped: a step did not complete (see above and the log).");
+    out.say("  library log: " + log.path());
+    out.say(kept.empty() ? "  the temporary platform tree is removed"
+                         : "  platform tree kept: " + kept + " (use it with --platform-root)");
+    sim.json["scenario"] = opt.scenario;
+    sim.json["seconds"] = out.seconds();
+    sim.json["cages"] = cages_json(sim.views, sim.cage_modules);
+    sim.json["timeline"] = out.timeline().json(log.text());
+    if (!opt.html_path.empty()) {
+        const std::string error = pltfm::tools::write_page(
+            opt.html_path, pltfm::tools::html_page(pltfm::tools::PageKind::switch_run,
+                                                   "Simulated switch run", pltfm::tools::json_text(sim.json)));
+        if (!error.empty()) {
+            dprintf(log.saved_stderr(), "pltfm-sim: %s\n", error.c_str());
+            ok = false;
+        } else {
+            out.say("  run page: " + opt.html_path);
+        }
     }
+    if (opt.json) std::cout << pltfm::tools::json_text(sim.json, 2) << std::endl;
     return ok ? 0 : 1;
 }
 
@@ -590,6 +635,9 @@ int main(int argc, char **argv) {
         ->check(CLI::Range(0, 60));
     app.add_flag("!--no-compare", opt.compare,
                  "Skip the closing comparison of both Redis modes (full scenario)");
+    app.add_option("--html", opt.html_path,
+                   "Also write the run as one self-contained HTML page: faceplate, port tuning "
+                   "table and the timeline of the steps with the library's log lines");
     app.add_flag("--post-init", opt.post_init, "Also call pltfm_post_init (holds the SDK thread 10 s)");
     app.add_flag("--keep", opt.keep, "Keep the generated platform tree after the run");
     app.add_flag("--json", opt.json, "Print one JSON document instead of the pictures and tables");

@@ -139,4 +139,27 @@ nlohmann::json port_json(const PortView &v) {
             {"sdk_records", records}};
 }
 
+nlohmann::json cages_json(const std::vector<PortView> &views,
+                          const std::map<int, ModuleKind> &modules) {
+    nlohmann::json out = nlohmann::json::array();
+    for (int c = 1; c <= kCages; ++c) {
+        const auto it = modules.find(c);
+        ModuleKind kind = it == modules.end() ? ModuleKind::empty : it->second;
+        nlohmann::json ports = nlohmann::json::array();
+        for (const PortView &v : views) {
+            if (v.port.cage != c) continue;
+            kind = v.module;
+            ports.push_back(port_json(v));
+        }
+        const ModuleInfo info = module_info(kind);
+        out.push_back({{"cage", c},
+                       {"front_port", c <= 32 ? c - 1 : 32},
+                       {"kind", module_kind_name(kind)},
+                       {"module", info.description},
+                       {"glyph", info.glyph},
+                       {"ports", ports}});
+    }
+    return out;
+}
+
 }  // namespace pltfm::sim

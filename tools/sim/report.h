@@ -34,4 +34,10 @@ std::string lane_values(const std::vector<tools::SdkRecord> &records, const std:
 
 nlohmann::json port_json(const PortView &view);
 
+// The 34 cages as they are now: {"cage", "front_port", "kind", "module", "glyph", "ports"},
+// with the module of the ports brought up in the cage (else of `modules`) and each port's
+// port_json.
+nlohmann::json cages_json(const std::vector<PortView> &views,
+                          const std::map<int, ModuleKind> &modules);
+
 }  // namespace pltfm::sim

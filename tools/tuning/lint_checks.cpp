@@ -2,9 +2,7 @@
 #include "lint_checks.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <map>
 #include <optional>
 #include <set>
@@ -17,6 +15,7 @@
 #include "platform_serdes_internal.h"
 #include "sdk_records.h"
 #include "stderr_capture.h"
+#include "whole_number.h"
 
 namespace pltfm::tuning {
 
@@ -25,17 +24,6 @@ namespace {
 // Header lines of a tuning file: cable type and vendor, and the column groups.
 constexpr int kCableTypeLine = 2;
 constexpr int kGroupLine = 4;
-
-// A whole decimal number (optional sign, digits only) within long long.
-std::optional<long long> whole_number(const std::string &text) {
-    const std::size_t digits = !text.empty() && (text[0] == '+' || text[0] == '-') ? 1 : 0;
-    if (text.size() <= digits || text.find_first_not_of("0123456789", digits) != std::string::npos)
-        return std::nullopt;
-    errno = 0;
-    const long long v = std::strtoll(text.c_str(), nullptr, 10);
-    if (errno == ERANGE) return std::nullopt;
-    return v;
-}
 
 std::string port_name(const RowKey &k) {
     return "FRONT PORT " + k.front_port + " (" + k.cable_type + " " + k.vendor + " " + k.speed +

@@ -3,11 +3,11 @@
 #include "tuning_diff.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <map>
 #include <tuple>
 
 #include "names.h"
+#include "whole_number.h"
 
 namespace pltfm::tuning {
 
@@ -82,22 +82,15 @@ class DiffSink final : public database::RowDiffSink {
     TuningDiff &out_;
 };
 
-// A number for texts that are one, for ordering.
-long long number_or_max(const std::string &text) {
-    char *end = nullptr;
-    const long long v = std::strtoll(text.c_str(), &end, 10);
-    return text.empty() || *end != '\0' ? INT64_MAX : v;
-}
-
 }  // namespace
 
 bool key_less(const RowKey &a, const RowKey &b) {
-    return std::forward_as_tuple(a.cable_type, a.vendor, a.speed, a.encoding,
-                                 number_or_max(a.front_port), a.front_port, number_or_max(a.lane),
-                                 a.lane) <
-           std::forward_as_tuple(b.cable_type, b.vendor, b.speed, b.encoding,
-                                 number_or_max(b.front_port), b.front_port, number_or_max(b.lane),
-                                 b.lane);
+    if (std::tie(a.cable_type, a.vendor, a.speed, a.encoding) !=
+        std::tie(b.cable_type, b.vendor, b.speed, b.encoding))
+        return std::tie(a.cable_type, a.vendor, a.speed, a.encoding) <
+               std::tie(b.cable_type, b.vendor, b.speed, b.encoding);
+    if (a.front_port != b.front_port) return number_text_less(a.front_port, b.front_port);
+    return number_text_less(a.lane, b.lane);
 }
 
 TuningDiff diff_trees(const database::Tree &before, const database::Tree &after) {

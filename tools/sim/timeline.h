@@ -1,0 +1,37 @@
+// The scenario's steps as they happen, for the run's page: each step's title and start time,
+// what the simulation said during it, and the library's log lines written while it ran.
+#pragma once
+
+#include <cstddef>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+namespace pltfm::sim {
+
+class Timeline {
+  public:
+    // A new step; `log_offset` is the size of the library's log when it begins.
+    void begin(double seconds, const std::string &title, std::size_t log_offset);
+    // A line (or lines) the simulation said, for the current step.
+    void note(const std::string &text);
+    // What is said until the next step is a picture or table of its own, not a step's note.
+    void hold() { holding_ = true; }
+
+    // [{"t", "title", "notes", "log"}]; a step's log is the text of `log` from its offset to
+    // the next step's.
+    nlohmann::json json(const std::string &log) const;
+    std::size_t size() const { return steps_.size(); }
+
+  private:
+    struct Step {
+        double seconds = 0;
+        std::string title;
+        std::vector<std::string> notes;
+        std::size_t log_offset = 0;
+    };
+    std::vector<Step> steps_;
+    bool holding_ = false;
+};
+
+}  // namespace pltfm::sim
