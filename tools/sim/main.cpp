@@ -409,7 +409,7 @@ bool Simulation::rescan() {
 
 // The same switch brought up in fresh processes of this tool, once per Redis mode; what
 // start-up, bring-up and the insertion thread cost in each.
-void compare_modes(const Console &out, const Options &opt) {
+void compare_modes(Console &out, const Options &opt) {
     out.step("Redis through redis-cli or over a persistent connection: the same bring-up in a "
              "fresh process for each (about 10 s)");
     nlohmann::json result[2];
