@@ -112,19 +112,6 @@ Entry *find_or_push(Tree &tree, const void *parent, Entry *&head, pltfm_attr_typ
     return entry;
 }
 
-// Frees a whole list; each entry's children go first through free_children. The list head
-// is cleared before anything is freed.
-template <class Entry, Entry *Entry::*Next, class FreeChildren>
-void free_list(Entry *&head, FreeChildren free_children) noexcept {
-    Entry *e = head;
-    head = nullptr;
-    while (e != nullptr) {
-        Entry *next = e->*Next;
-        free_children(e);
-        e = next;
-    }
-}
-
 // ---- create (used by add) ----
 
 pi_cable_type_entry_t *pi_cable_type_create(Tree &tree, const pltfm_attr_t &key) noexcept {
@@ -327,38 +314,6 @@ pltfm_status_t pi_lane_serdes_attr_get_all(const pi_front_panel_port_entry_t *po
     return PLTFM_SUCCESS;
 }
 
-// ---- free all (used by deinit) ----
-
-void pi_lane_serdes_attr_delete_all(pi_front_panel_port_entry_t *port) noexcept {
-    free_list<pi_lane_entry_t, &pi_lane_entry_t::le_next_p>(
-        port->lane_p, [](pi_lane_entry_t *l) { l->serdes_attr_p = nullptr; });
-}
-
-void pi_front_panel_port_delete_all(pi_encoding_entry_t *encoding) noexcept {
-    free_list<pi_front_panel_port_entry_t, &pi_front_panel_port_entry_t::fppe_next_p>(
-        encoding->front_panel_port_p, pi_lane_serdes_attr_delete_all);
-}
-
-void pi_encoding_delete_all(pi_lane_speed_entry_t *speed) noexcept {
-    free_list<pi_encoding_entry_t, &pi_encoding_entry_t::ee_next_p>(speed->encoding_p,
-                                                                    pi_front_panel_port_delete_all);
-}
-
-void pi_lane_speed_delete_all(pi_vendor_name_entry_t *vendor) noexcept {
-    free_list<pi_lane_speed_entry_t, &pi_lane_speed_entry_t::lse_next_p>(vendor->lane_speed_p,
-                                                                         pi_encoding_delete_all);
-}
-
-void pi_vendor_name_delete_all(pi_cable_type_entry_t *cable) noexcept {
-    free_list<pi_vendor_name_entry_t, &pi_vendor_name_entry_t::vne_next_p>(
-        cable->vendor_name_p, pi_lane_speed_delete_all);
-}
-
-void pi_cable_type_delete_all(pi_cable_type_entry_t *&root) noexcept {
-    free_list<pi_cable_type_entry_t, &pi_cable_type_entry_t::cte_next_p>(root,
-                                                                         pi_vendor_name_delete_all);
-}
-
 // The key types of a row, in the order of the levels; the index of each in the key list.
 constexpr pltfm_attr_type_t kRowKeys[kRowKeyCount] = {PLTFM_ATTR_CABLE_TYPE, PLTFM_ATTR_VENDOR,
                                                       PLTFM_ATTR_SPEED,      PLTFM_ATTR_ENCODING,
@@ -541,8 +496,9 @@ pltfm_status_t pi_database_init(Tree &tree, const char *serdes_params_directory_
     return rc;
 }
 
+// Every entry and tuning list lives in the tree's arena: the tree goes with it, without a walk.
 void discard(Tree &tree) noexcept {
-    pi_cable_type_delete_all(tree.serdes_db_p);
+    tree.serdes_db_p = nullptr;
     tree.memory.release_all();
     tree.index.clear();
 }

@@ -49,14 +49,15 @@ std::optional<Endpoint> parse_tcp(std::string_view rest, std::string &why) {
     }
     std::string_view host = rest.substr(0, colon);
     const std::string_view port = rest.substr(colon + 1);
-    if (!all_digits(port) || port.size() > 5 || std::atoi(std::string(port).c_str()) < 1 ||
-        std::atoi(std::string(port).c_str()) > 65535) {
+    const int number =
+        all_digits(port) && port.size() <= 5 ? std::atoi(std::string(port).c_str()) : 0;
+    if (number < 1 || number > 65535) {
         why = "the port must be a number from 1 to 65535";
         return std::nullopt;
     }
     Endpoint e;
     e.kind = Endpoint::Kind::tcp;
-    e.port = std::atoi(std::string(port).c_str());
+    e.port = number;
     in6_addr v6{};
     in_addr v4{};
     if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
@@ -76,13 +77,11 @@ std::optional<Endpoint> parse_tcp(std::string_view rest, std::string &why) {
 // The transport in use; never freed (the insertion thread may use it while the process
 // exits). Replaced only by the test hook, which keeps the old one alive.
 std::atomic<Transport *> g_transport{nullptr};
-std::atomic<bool> g_native{false};
 std::once_flag g_once;
 
 void choose() {
     const char *env = std::getenv("PLTFM_REDIS");
     if (env == nullptr || *env == '\0') {
-        g_native = false;
         g_transport = &pipe_transport();
         return;
     }
@@ -91,12 +90,10 @@ void choose() {
     if (!endpoint) {
         PLTFM_LOG("PLTFM_REDIS ignored: \"%s\": %s; Redis is reached through redis-cli", env,
                   why.c_str());
-        g_native = false;
         g_transport = &pipe_transport();
         return;
     }
     PLTFM_LOG("Redis is reached over a persistent connection to %s (PLTFM_REDIS)", env);
-    g_native = true;
     g_transport = make_native_transport(*endpoint).release();
 }
 
@@ -121,15 +118,15 @@ Transport &transport() {
 }
 
 bool native() {
-    transport();
-    return g_native;
+    return &transport() != &pipe_transport();
 }
 
 void reload_for_test() {
     std::call_once(g_once, [] {});
     // Replaced transports stay reachable: a thread of an earlier test may still hold one.
     static auto *retired = new std::vector<Transport *>;
-    if (g_native) retired->push_back(g_transport.load());
+    Transport *old = g_transport.load();  // null when no access chose one yet
+    if (old != nullptr && old != &pipe_transport()) retired->push_back(old);
     choose();
 }
 

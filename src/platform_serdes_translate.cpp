@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "alloc.h"
+#include "attr_names.h"
 #include "attr_value.h"
 #include "ifcs_devport.h"
 #include "log.h"
@@ -53,55 +54,53 @@ constexpr uint64_t flag_of(Member m) {
 // Keys that give one record for the port, taken from the first lane's rows only.
 struct ScalarKey {
     pltfm_attr_type_t key;
-    const char *name;  // as the tuning files name it, for messages
     ifcs_devport_attr_id_e id;
     Member member;
     Conv conv;
 };
 
 constexpr ScalarKey kScalarKeys[] = {
-    {PLTFM_ATTR_AN, "AN", IFCS_DEVPORT_ATTR_AUTO_NEG, Member::u32, Conv::number},
-    {PLTFM_ATTR_AN_ABILITY, "AN_ABILITY", IFCS_DEVPORT_ATTR_AUTO_NEG_LD_BP_TECH_ABILITY, Member::an_ability_list,
+    {PLTFM_ATTR_AN, IFCS_DEVPORT_ATTR_AUTO_NEG, Member::u32, Conv::number},
+    {PLTFM_ATTR_AN_ABILITY, IFCS_DEVPORT_ATTR_AUTO_NEG_LD_BP_TECH_ABILITY, Member::an_ability_list,
      Conv::number},
-    {PLTFM_ATTR_LINK_TRAINING, "LINK_TRAINING", IFCS_DEVPORT_ATTR_LINK_TRAINING, Member::u32, Conv::number},
-    {PLTFM_ATTR_RX_EQ_COARSE_TUNE_EFFORT_25G, "RX_EQ_COARSE_TUNE_EFFORT_25G", IFCS_DEVPORT_ATTR_RX_EQ_COARSE_TUNE_EFFORT_25G,
+    {PLTFM_ATTR_LINK_TRAINING, IFCS_DEVPORT_ATTR_LINK_TRAINING, Member::u32, Conv::number},
+    {PLTFM_ATTR_RX_EQ_COARSE_TUNE_EFFORT_25G, IFCS_DEVPORT_ATTR_RX_EQ_COARSE_TUNE_EFFORT_25G,
      Member::u32, Conv::effort},
-    {PLTFM_ATTR_RX_EQ_COARSE_TUNE_EFFORT_50G, "RX_EQ_COARSE_TUNE_EFFORT_50G", IFCS_DEVPORT_ATTR_RX_EQ_COARSE_TUNE_EFFORT_50G,
+    {PLTFM_ATTR_RX_EQ_COARSE_TUNE_EFFORT_50G, IFCS_DEVPORT_ATTR_RX_EQ_COARSE_TUNE_EFFORT_50G,
      Member::u32, Conv::effort},
-    {PLTFM_ATTR_RX_EQ_FINE_TUNE_EFFORT_25G, "RX_EQ_FINE_TUNE_EFFORT_25G", IFCS_DEVPORT_ATTR_RX_EQ_FINE_TUNE_EFFORT_25G,
+    {PLTFM_ATTR_RX_EQ_FINE_TUNE_EFFORT_25G, IFCS_DEVPORT_ATTR_RX_EQ_FINE_TUNE_EFFORT_25G,
      Member::u32, Conv::effort},
-    {PLTFM_ATTR_RX_EQ_FINE_TUNE_EFFORT_50G, "RX_EQ_FINE_TUNE_EFFORT_50G", IFCS_DEVPORT_ATTR_RX_EQ_FINE_TUNE_EFFORT_50G,
+    {PLTFM_ATTR_RX_EQ_FINE_TUNE_EFFORT_50G, IFCS_DEVPORT_ATTR_RX_EQ_FINE_TUNE_EFFORT_50G,
      Member::u32, Conv::effort},
-    {PLTFM_ATTR_SD_RESET_25G, "SD_RESET_25G", IFCS_DEVPORT_ATTR_SD_RESET_25G, Member::data, Conv::boolean},
+    {PLTFM_ATTR_SD_RESET_25G, IFCS_DEVPORT_ATTR_SD_RESET_25G, Member::data, Conv::boolean},
     // Both threshold keys feed the SDK's one 25G threshold.
-    {PLTFM_ATTR_SD_RESET_THRESHOLD, "SD_RESET_THRESHOLD", IFCS_DEVPORT_ATTR_SD_RESET_THRESHOLD_25G, Member::u32,
+    {PLTFM_ATTR_SD_RESET_THRESHOLD, IFCS_DEVPORT_ATTR_SD_RESET_THRESHOLD_25G, Member::u32,
      Conv::number},
-    {PLTFM_ATTR_SD_RESET_THRESHOLD_25G, "SD_RESET_THRESHOLD_25G", IFCS_DEVPORT_ATTR_SD_RESET_THRESHOLD_25G, Member::u32,
+    {PLTFM_ATTR_SD_RESET_THRESHOLD_25G, IFCS_DEVPORT_ATTR_SD_RESET_THRESHOLD_25G, Member::u32,
      Conv::number},
 };
 
 // Keys that give one list record per port with one element per lane.
 struct LaneKey {
     pltfm_attr_type_t key;
-    const char *name;
     ifcs_devport_attr_id_e id;
     Member member;
 };
 
 constexpr LaneKey kLaneKeys[] = {
-    {PLTFM_ATTR_RX_AGC_TARGET, "RX_AGC_TARGET", IFCS_DEVPORT_ATTR_RX_AGC_TARGET, Member::u32_list},
-    {PLTFM_ATTR_RX_CTLE_BW, "RX_CTLE_BW", IFCS_DEVPORT_ATTR_RX_CTLE_BW, Member::u8_list},
-    {PLTFM_ATTR_RX_CTLE_HF, "RX_CTLE_HF", IFCS_DEVPORT_ATTR_RX_CTLE_HF, Member::u8_list},
-    {PLTFM_ATTR_RX_CTLE_LF, "RX_CTLE_LF", IFCS_DEVPORT_ATTR_RX_CTLE_LF, Member::u8_list},
-    {PLTFM_ATTR_RX_EYE_DISQUALIFY_THRESHOLD_25G, "RX_EYE_DISQUALIFY_THRESHOLD_25G", IFCS_DEVPORT_ATTR_RX_EYE_DISQUALIFY_THRESHOLD_25G,
+    {PLTFM_ATTR_RX_AGC_TARGET, IFCS_DEVPORT_ATTR_RX_AGC_TARGET, Member::u32_list},
+    {PLTFM_ATTR_RX_CTLE_BW, IFCS_DEVPORT_ATTR_RX_CTLE_BW, Member::u8_list},
+    {PLTFM_ATTR_RX_CTLE_HF, IFCS_DEVPORT_ATTR_RX_CTLE_HF, Member::u8_list},
+    {PLTFM_ATTR_RX_CTLE_LF, IFCS_DEVPORT_ATTR_RX_CTLE_LF, Member::u8_list},
+    {PLTFM_ATTR_RX_EYE_DISQUALIFY_THRESHOLD_25G, IFCS_DEVPORT_ATTR_RX_EYE_DISQUALIFY_THRESHOLD_25G,
      Member::u32_list},
-    {PLTFM_ATTR_RX_GAINSHAPE1, "RX_GAINSHAPE1", IFCS_DEVPORT_ATTR_RX_GAINSHAPE1, Member::u32_list},
-    {PLTFM_ATTR_RX_GAINSHAPE2, "RX_GAINSHAPE2", IFCS_DEVPORT_ATTR_RX_GAINSHAPE2, Member::u32_list},
-    {PLTFM_ATTR_TX_EQ_ATTN, "TX_EQ_ATTN", IFCS_DEVPORT_ATTR_TX_EQ_ATTN, Member::i8_list},
-    {PLTFM_ATTR_TX_EQ_POST, "TX_EQ_POST", IFCS_DEVPORT_ATTR_TX_EQ_POST, Member::i8_list},
-    {PLTFM_ATTR_TX_EQ_PRE1, "TX_EQ_PRE1", IFCS_DEVPORT_ATTR_TX_EQ_PRE1, Member::i8_list},
-    {PLTFM_ATTR_TX_EQ_PRE2, "TX_EQ_PRE2", IFCS_DEVPORT_ATTR_TX_EQ_PRE2, Member::i8_list},
-    {PLTFM_ATTR_TX_EQ_PRE3, "TX_EQ_PRE3", IFCS_DEVPORT_ATTR_TX_EQ_PRE3, Member::i8_list},
+    {PLTFM_ATTR_RX_GAINSHAPE1, IFCS_DEVPORT_ATTR_RX_GAINSHAPE1, Member::u32_list},
+    {PLTFM_ATTR_RX_GAINSHAPE2, IFCS_DEVPORT_ATTR_RX_GAINSHAPE2, Member::u32_list},
+    {PLTFM_ATTR_TX_EQ_ATTN, IFCS_DEVPORT_ATTR_TX_EQ_ATTN, Member::i8_list},
+    {PLTFM_ATTR_TX_EQ_POST, IFCS_DEVPORT_ATTR_TX_EQ_POST, Member::i8_list},
+    {PLTFM_ATTR_TX_EQ_PRE1, IFCS_DEVPORT_ATTR_TX_EQ_PRE1, Member::i8_list},
+    {PLTFM_ATTR_TX_EQ_PRE2, IFCS_DEVPORT_ATTR_TX_EQ_PRE2, Member::i8_list},
+    {PLTFM_ATTR_TX_EQ_PRE3, IFCS_DEVPORT_ATTR_TX_EQ_PRE3, Member::i8_list},
 };
 constexpr std::size_t kLaneKeyCount = std::size(kLaneKeys);
 
@@ -299,8 +298,10 @@ class LaneTracker {
     uint32_t lane_;
 };
 
-void log_skipped(const char *name, uint32_t lane, const char *why) {
-    PLTFM_LOG_AS(kTranslate, "Skipped %s of lane %d: %s", name, static_cast<int32_t>(lane), why);
+void log_skipped(pltfm_attr_type_t key, uint32_t lane, const char *why) {
+    const std::string_view name = pltfm::attr_name(key);
+    PLTFM_LOG_AS(kTranslate, "Skipped %.*s of lane %d: %s", static_cast<int>(name.size()),
+                 name.data(), static_cast<int32_t>(lane), why);
 }
 
 }  // namespace
@@ -352,7 +353,7 @@ int pltfm_serdes_parameters_translate(pltfm_port_t port, pltfm_attr_t *serdes_at
         if (const ScalarKey *sk = find_scalar(key)) {
             if (!lane.at_first_lane()) continue;
             if (ifcs_attr_set >= in_ifcs_attr_count) {
-                log_skipped(sk->name, lane.lane(), "the list is full");
+                log_skipped(sk->key, lane.lane(), "the list is full");
                 continue;
             }
             ifcs_attr_t &rec = ifcs_attr_list[ifcs_attr_set];
@@ -383,7 +384,7 @@ int pltfm_serdes_parameters_translate(pltfm_port_t port, pltfm_attr_t *serdes_at
         const LaneKey &lk = kLaneKeys[k];
         if (lane.at_first_lane()) {
             if (ifcs_attr_set >= in_ifcs_attr_count) {
-                log_skipped(lk.name, lane.lane(), "the list is full");
+                log_skipped(lk.key, lane.lane(), "the list is full");
                 continue;
             }
             if (lk.key == PLTFM_ATTR_TX_EQ_ATTN)
@@ -403,11 +404,11 @@ int pltfm_serdes_parameters_translate(pltfm_port_t port, pltfm_attr_t *serdes_at
             char why[64];
             std::snprintf(why, sizeof why, "outside the port's lanes %d to %d", port.cur_start_lane,
                           port.cur_start_lane + port.cur_num_lanes - 1);
-            log_skipped(lk.name, lane.lane(), why);
+            log_skipped(lk.key, lane.lane(), why);
             continue;
         }
         if (lane_records[k] == nullptr) {
-            log_skipped(lk.name, lane.lane(), "no record of it at the first lane");
+            log_skipped(lk.key, lane.lane(), "no record of it at the first lane");
             continue;
         }
         store_element(*lane_records[k], lk.member, lane.index(), convert(Conv::number, row));
