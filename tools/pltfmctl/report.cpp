@@ -49,12 +49,9 @@ nlohmann::json group_json(const tuning::HeatmapGroup &g, const tuning::TuningRow
         nlohmann::json line = nlohmann::json::array();
         for (std::size_t c = 0; c < g.lanes.size(); ++c) {
             nlohmann::json src = nullptr;
-            for (const tuning::AttributeGrid &a : g.attributes) {
-                const tuning::Cell &cell = a.cells[r][c];
-                if (cell.kind != tuning::CellKind::value) continue;
-                const tuning::TuningRow &row = rows.rows[cell.row];
+            if (g.row_at[r][c]) {
+                const tuning::TuningRow &row = rows.rows[*g.row_at[r][c]];
                 src = {file_index.at(row.file), row.line};
-                break;
             }
             line.push_back(src);
         }

@@ -133,13 +133,9 @@ std::vector<std::vector<std::string>> duplicate_ports(const HeatmapGroup &g,
     for (std::size_t r = 0; r < g.front_ports.size(); ++r) {
         std::vector<std::string> signature;
         for (std::size_t c = 0; c < g.lanes.size(); ++c) {
-            const Cell *row_cell = nullptr;
-            for (const AttributeGrid &a : g.attributes) {
-                if (a.cells[r][c].kind == CellKind::value) row_cell = &a.cells[r][c];
-            }
-            if (row_cell == nullptr) continue;
+            if (!g.row_at[r][c]) continue;
             signature.push_back("lane " + g.lanes[c]);
-            for (const RowValue &v : rows.rows[row_cell->row].values) {
+            for (const RowValue &v : rows.rows[*g.row_at[r][c]].values) {
                 signature.push_back(tools::attr_key_name(v.key) + "=" + v.text);
             }
         }
@@ -178,6 +174,15 @@ HeatmapGroup build_group(const TuningRows &rows, const std::vector<std::size_t> 
         for (int l = 0; l < board_lanes(p); ++l) lanes.insert(std::to_string(l));
     }
     g.lanes.assign(lanes.begin(), lanes.end());
+    g.row_at.assign(g.front_ports.size(),
+                    std::vector<std::optional<std::size_t>>(g.lanes.size()));
+    for (std::size_t r = 0; r < g.front_ports.size(); ++r) {
+        for (std::size_t c = 0; c < g.lanes.size(); ++c) {
+            const auto found = at.find({g.front_ports[r], g.lanes[c]});
+            if (found != at.end() && !rows.rows[found->second].values.empty())
+                g.row_at[r][c] = found->second;
+        }
+    }
 
     for (const auto &id : attribute_columns(rows, members)) {
         AttributeGrid grid;
@@ -194,7 +199,6 @@ HeatmapGroup build_group(const TuningRows &rows, const std::vector<std::size_t> 
                 if (text != nullptr) {
                     cell.kind = CellKind::value;
                     cell.text = *text;
-                    cell.row = found->second;
                     ++values;
                     numbers += whole_number(*text) ? 1 : 0;
                 } else if (found != at.end() || board_lane(g.front_ports[r], g.lanes[c])) {

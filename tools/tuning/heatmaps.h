@@ -30,8 +30,7 @@ enum class CellKind {
 
 struct Cell {
     CellKind kind = CellKind::off_board;
-    std::string text;     // the value, for CellKind::value
-    std::size_t row = 0;  // index into TuningRows::rows, for CellKind::value
+    std::string text;  // the value, for CellKind::value
     // The median of the cell's lane over the comparable front ports and the value's robust
     // z-score against it, when the lane was tested.
     std::optional<double> median, z;
@@ -51,6 +50,8 @@ struct HeatmapGroup {
     std::vector<std::string> front_ports;   // rows, in number order
     std::vector<std::string> lanes;         // columns, in number order
     std::vector<AttributeGrid> attributes;  // in the column order of the files
+    // [front port][lane]: index into TuningRows::rows of the row with values there, if any.
+    std::vector<std::vector<std::optional<std::size_t>>> row_at;
     // Front ports whose lanes carry exactly the same values as another front port's, in sets.
     std::vector<std::vector<std::string>> duplicates;
     // (front port, lane) of the board without a row in this group.
