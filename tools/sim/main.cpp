@@ -165,7 +165,6 @@ public:
 
     nlohmann::json json;
     std::vector<PortView> views;
-    std::map<int, ModuleKind> cage_modules;  // module per cage, as it is now
 
 private:
     PortView *view_of_cage(int cage);
@@ -206,7 +205,6 @@ void Simulation::bring_port_up(PortView &view) {
 }
 
 bool Simulation::bring_up(const std::vector<Port> &ports, const std::map<int, ModuleKind> &modules) {
-    cage_modules = modules;
     out_.step("The SDK starts: pltfm_pre_init(\"SwitchSDK\") reads port_config.ini, starts the "
               "insertion-monitor thread, loads the tuning files and starts the rescan thread");
     const auto start_up = std::chrono::steady_clock::now();
@@ -330,7 +328,6 @@ bool Simulation::swap(const std::map<int, ModuleKind> &modules, std::vector<Port
     out_.step("The OS creates the port again: pltfm_port_pre_init hands out the new module's tuning");
     const std::vector<pltfm::tools::SdkRecord> before = view->records;
     view->module = ModuleKind::qsfp_dd_optic;
-    cage_modules[cage_number] = ModuleKind::qsfp_dd_optic;
     bring_port_up(*view);
     out_.say("  " + view->port.intf + " now " + (view->cable_type.empty() ? "?" : view->cable_type) + " " +
              view->lane_class + " " + view->encoding + ", " + view->state + "; tuning changes:");
@@ -580,7 +577,7 @@ int run(const Options &opt) {
                          : "  platform tree kept: " + kept + " (use it with --platform-root)");
     sim.json["scenario"] = opt.scenario;
     sim.json["seconds"] = out.seconds();
-    sim.json["cages"] = cages_json(sim.views, sim.cage_modules);
+    sim.json["cages"] = cages_json(sim.views, plan.modules);
     sim.json["timeline"] = out.timeline().json(log.text());
     if (!opt.html_path.empty()) {
         const std::string error = pltfm::tools::write_page(
