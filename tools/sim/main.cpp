@@ -101,16 +101,14 @@ public:
         timeline_.begin(seconds(), text, log_ != nullptr ? log_->size() : 0);
         heading(text);
     }
-    // A heading over a picture or table: printed as a step, but no step of the timeline.
-    void section(const std::string &text) {
-        timeline_.hold();
-        heading(text);
+    // A picture or table under a heading printed as a step's: neither is part of the timeline.
+    void section(const std::string &title, const std::string &body) const {
+        heading(title);
+        print(body);
     }
     void say(const std::string &text) {
         timeline_.note(text);
-        if (quiet_) return;
-        std::printf("%s%s", text.c_str(), !text.empty() && text.back() == '\n' ? "" : "\n");
-        std::fflush(stdout);
+        print(text);
     }
     const Timeline &timeline() const { return timeline_; }
 
@@ -118,6 +116,11 @@ private:
     void heading(const std::string &text) const {
         if (quiet_) return;
         std::printf("\n[%5.1f s] %s\n", seconds(), text.c_str());
+        std::fflush(stdout);
+    }
+    void print(const std::string &text) const {
+        if (quiet_) return;
+        std::printf("%s%s", text.c_str(), !text.empty() && text.back() == '\n' ? "" : "\n");
         std::fflush(stdout);
     }
     bool quiet_;
@@ -244,10 +247,8 @@ bool Simulation::bring_up(const std::vector<Port> &ports, const std::map<int, Mo
     out_.say("  " + std::to_string(views.size()) + " ports, " + std::to_string(tuned) +
              " with SerDes tuning from the library; ports of empty cages get none (the SDK keeps "
              "its defaults)");
-    out_.section("Faceplate (front view), module per cage");
-    out_.say(faceplate(modules));
-    out_.section("Ports as the library set them up");
-    out_.say(port_table(views));
+    out_.section("Faceplate (front view), module per cage", faceplate(modules));
+    out_.section("Ports as the library set them up", port_table(views));
     json["ports"] = nlohmann::json::array();
     for (const PortView &v : views) json["ports"].push_back(port_json(v));
     return true;

@@ -9,11 +9,10 @@ namespace pltfm::sim {
 
 void Timeline::begin(double seconds, const std::string &title, std::size_t log_offset) {
     steps_.push_back({seconds, title, {}, log_offset});
-    holding_ = false;
 }
 
 void Timeline::note(const std::string &text) {
-    if (steps_.empty() || holding_) return;
+    if (steps_.empty()) return;
     for (std::string line : tools::split_lines(text)) {
         // The console indents notes by two spaces under their step.
         if (line.rfind("  ", 0) == 0) line.erase(0, 2);

@@ -15,13 +15,10 @@ class Timeline {
     void begin(double seconds, const std::string &title, std::size_t log_offset);
     // A line (or lines) the simulation said, for the current step.
     void note(const std::string &text);
-    // What is said until the next step is a picture or table of its own, not a step's note.
-    void hold() { holding_ = true; }
 
     // [{"t", "title", "notes", "log"}]; a step's log is the text of `log` from its offset to
     // the next step's.
     nlohmann::json json(const std::string &log) const;
-    std::size_t size() const { return steps_.size(); }
 
   private:
     struct Step {
@@ -31,7 +28,6 @@ class Timeline {
         std::size_t log_offset = 0;
     };
     std::vector<Step> steps_;
-    bool holding_ = false;
 };
 
 }  // namespace pltfm::sim
