@@ -84,8 +84,9 @@ std::string one_group_table(int rows, PortLane port_lane) {
     return out;
 }
 
-}  // namespace
-
+// One table for `cable` and `vendor`: groups 10G/40G NRZ, 25G/100G NRZ and 50G/400G PAM4,
+// front ports 0 to ports - 1 with `lanes` lanes each (lanes 0, 1, ... in order), a separator
+// line between ports. Values follow simple formulas of port and lane.
 std::string tuning_table(const std::string &cable, const std::string &vendor, int ports,
                          int lanes) {
     std::string out = header(cable, vendor, kGroups, 3);
@@ -102,6 +103,8 @@ std::string tuning_table(const std::string &cable, const std::string &vendor, in
     }
     return out;
 }
+
+}  // namespace
 
 std::string many_ports_table(int rows) {
     return one_group_table(rows, [](int i) { return std::pair{i, 0}; });

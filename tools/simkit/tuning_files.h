@@ -8,11 +8,6 @@
 
 namespace pltfm::test {
 
-// One table for `cable` and `vendor`: groups 10G/40G NRZ, 25G/100G NRZ and 50G/400G PAM4,
-// front ports 0 to ports - 1 with `lanes` lanes each (lanes 0, 1, ... in order), a separator
-// line between ports. Values follow simple formulas of port and lane.
-std::string tuning_table(const std::string &cable, const std::string &vendor, int ports, int lanes);
-
 // One group, `rows` data lines: every line its own front port ("0", "1", ...), lane 0.
 std::string many_ports_table(int rows);
 // One group, `rows` data lines: front port 0, lanes 0, 1, 2, ...
