@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -26,6 +27,12 @@ std::string LogFile::text() const {
     std::stringstream buf;
     buf << in.rdbuf();
     return buf.str();
+}
+
+std::size_t LogFile::size() const {
+    std::error_code ec;
+    const auto bytes = std::filesystem::file_size(path_, ec);
+    return ec ? 0 : static_cast<std::size_t>(bytes);
 }
 
 std::optional<std::string> LogFile::find_after(std::size_t offset, const std::string &needle) const {

@@ -18,7 +18,8 @@ public:
 
     // Everything written so far.
     std::string text() const;
-    std::size_t size() const { return text().size(); }
+    // Its size in bytes without reading it; 0 when the file cannot be examined.
+    std::size_t size() const;
     // First line written after `offset` that contains `needle`.
     std::optional<std::string> find_after(std::size_t offset, const std::string &needle) const;
     // Last line that contains `needle`.
