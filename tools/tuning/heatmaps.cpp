@@ -40,14 +40,12 @@ int board_lanes(const std::string &front_port) {
             out[static_cast<std::size_t>(p)] = tools::front_port_lanes(p);
         return out;
     }();
-    const auto n = whole_number(front_port);
-    if (!n || std::to_string(*n) != front_port || *n < 0 || *n > hw::kMaxSerdesGroup) return 0;
-    return lanes[static_cast<std::size_t>(*n)];
+    const auto n = plain_number(front_port, 0, hw::kMaxSerdesGroup);
+    return n ? lanes[static_cast<std::size_t>(*n)] : 0;
 }
 
 bool board_lane(const std::string &front_port, const std::string &lane) {
-    const auto l = whole_number(lane);
-    return l && std::to_string(*l) == lane && *l >= 0 && *l < board_lanes(front_port);
+    return plain_number(lane, 0, board_lanes(front_port) - 1).has_value();
 }
 
 // Front ports whose lanes are compared with each other: the eight-lane cages, the extra

@@ -177,9 +177,7 @@ std::vector<Finding> check_unused_keys(const TuningRows &rows) {
                           " is never looked up (the library asks for " + expected +
                           "); its values are never used"});
         }
-        const auto fp = whole_number(k.front_port);
-        const bool asked =
-            fp && *fp >= 0 && *fp <= hw::kMaxSerdesGroup && std::to_string(*fp) == k.front_port;
+        const bool asked = plain_number(k.front_port, 0, hw::kMaxSerdesGroup).has_value();
         // Once per file and front port, at its first line.
         if (!asked && seen.insert(row.file + '\n' + k.front_port).second) {
             add_once(out, seen,

@@ -20,6 +20,15 @@ inline std::optional<long long> whole_number(const std::string &text) {
     return v;
 }
 
+// A whole number from `low` to `high` written plainly, as the library writes the numbers it
+// looks up (no sign, no leading zero: "7", not "+7" or "07"); nullopt otherwise.
+inline std::optional<long long> plain_number(const std::string &text, long long low,
+                                             long long high) {
+    const auto n = whole_number(text);
+    if (!n || std::to_string(*n) != text || *n < low || *n > high) return std::nullopt;
+    return n;
+}
+
 // Orders key texts as a reader expects: whole numbers first, by value, then other texts.
 inline bool number_text_less(const std::string &a, const std::string &b) {
     const auto na = whole_number(a), nb = whole_number(b);
