@@ -354,7 +354,7 @@ bool Simulation::rescan() {
         json["rescan"] = {{"done", false}};
         return false;
     }
-    const int front_port = view->port.cage <= 32 ? view->port.cage - 1 : 32;
+    const int front_port = view->port.front_port;
     out_.step("Tuning rescan: an operator edits a tuning file and creates the trigger file csv_rescan");
     const auto change = world_.bump_tuning(view->cable_type, front_port);
     if (!change) {

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <sstream>
 
+#include "platform_hw_internal.h"
+
 namespace pltfm::sim {
 
 namespace {
@@ -153,7 +155,7 @@ nlohmann::json cages_json(const std::vector<PortView> &views,
         }
         const ModuleInfo info = module_info(kind);
         out.push_back({{"cage", c},
-                       {"front_port", c <= 32 ? c - 1 : 32},
+                       {"front_port", hw::front_port_key(cage(c).serdes_group)},
                        {"kind", module_kind_name(kind)},
                        {"module", info.description},
                        {"glyph", info.glyph},
