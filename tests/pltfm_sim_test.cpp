@@ -70,3 +70,14 @@ TEST(PltfmSim, UsageErrorsExitTwoAndHelpExitsZero) {
     for (const char *opt : {"--platform-root", "--scenario", "--ports", "--json", "--redis"})
         EXPECT_NE(help.out.find(opt), std::string::npos) << opt;
 }
+
+TEST(PltfmSim, RunPageThatCannotBeWrittenFailsTheRun) {
+    TempDir dir;
+    const ToolRun r = run_tool("pltfm-sim", {"--scenario", "bringup", "--json", "--ports", "Ethernet0", "--log",
+                                             dir / "lib.log", "--html", dir / "missing/run.html"});
+    EXPECT_EQ(r.exit_code, 1) << r.out << r.err;
+    EXPECT_NE(r.err.find("cannot write"), std::string::npos) << r.err;
+    const auto doc = nlohmann::json::parse(r.out, nullptr, false);
+    ASSERT_FALSE(doc.is_discarded()) << r.out;
+    EXPECT_FALSE(doc["ok"].get<bool>());
+}

@@ -587,6 +587,7 @@ int run(const Options &opt) {
         if (!error.empty()) {
             dprintf(log.saved_stderr(), "pltfm-sim: %s\n", error.c_str());
             ok = false;
+            sim.json["ok"] = false;  // the page is missing: the printed JSON must not say ok
         } else {
             out.say("  run page: " + opt.html_path);
         }
