@@ -10,11 +10,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <limits>
 #include <string>
 #include <thread>
 #include <vector>
@@ -26,6 +28,7 @@
 #include "platform_serdes.h"
 #include "platform_serdes_internal.h"
 #include "redis_server.h"
+#include "serdes_records.h"
 
 namespace {
 
@@ -106,16 +109,11 @@ struct Port {
         return "Ethernet" + std::to_string(*pltfm::hw::port_slot(sg - 1, sl) - 1);
     }
     std::vector<ifcs_attr_t> attrs() const {
-        auto a = [](uint32_t id, int32_t v) {
-            ifcs_attr_t r{};
-            r.id = id;
-            r.value.u32 = static_cast<uint32_t>(v);
-            r.bitmap = IFCS_ATTR_VALUE_FLAG_U32;
-            return r;
-        };
-        return {a(IFCS_DEVPORT_ATTR_SERDES_GROUP, sg), a(IFCS_DEVPORT_ATTR_START_LANE, sl),
-                a(IFCS_DEVPORT_ATTR_NUM_LANES, nl), a(IFCS_DEVPORT_ATTR_SPEED, speed),
-                a(IFCS_DEVPORT_ATTR_LINK_TRAINING, 0)};
+        using pltfm::test::devport;
+        return {devport(IFCS_DEVPORT_ATTR_SERDES_GROUP, sg),
+                devport(IFCS_DEVPORT_ATTR_START_LANE, sl), devport(IFCS_DEVPORT_ATTR_NUM_LANES, nl),
+                devport(IFCS_DEVPORT_ATTR_SPEED, speed),
+                devport(IFCS_DEVPORT_ATTR_LINK_TRAINING, 0)};
     }
     int event(int (*fn)(char *, ifcs_attr_t *, uint32_t *)) const {
         auto list = attrs();
@@ -393,20 +391,38 @@ class Soak {
     int rescans_ = 0;
 };
 
+int usage_error(const std::string &why) {
+    std::fprintf(stderr,
+                 "pltfm-soak: %s\nusage: pltfm-soak [--seconds N] [--csv FILE] [--log FILE]\n",
+                 why.c_str());
+    return 2;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
     int seconds = 300;
     std::string csv = "soak.csv";
     std::string log = "pltfm-soak.log";
-    for (int i = 1; i + 1 < argc; i += 2) {
+    for (int i = 1; i < argc; i += 2) {
         const std::string opt = argv[i];
-        if (opt == "--seconds")
-            seconds = std::atoi(argv[i + 1]);
-        else if (opt == "--csv")
-            csv = argv[i + 1];
-        else if (opt == "--log")
-            log = argv[i + 1];
+        if (opt != "--seconds" && opt != "--csv" && opt != "--log")
+            return usage_error("unknown option " + opt);
+        if (i + 1 == argc) return usage_error(opt + " needs a value");
+        const std::string value = argv[i + 1];
+        if (opt == "--seconds") {
+            char *end = nullptr;
+            errno = 0;
+            const long n = std::strtol(value.c_str(), &end, 10);
+            if (value.empty() || value[0] < '0' || value[0] > '9' || *end != '\0' ||
+                errno == ERANGE || n > std::numeric_limits<int>::max())
+                return usage_error("--seconds takes a whole number of seconds, not " + value);
+            seconds = static_cast<int>(n);
+        } else if (opt == "--csv") {
+            csv = value;
+        } else {
+            log = value;
+        }
     }
     // The library logs every call on standard error: keep it in a file.
     const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
