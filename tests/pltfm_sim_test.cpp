@@ -73,8 +73,9 @@ TEST(PltfmSim, UsageErrorsExitTwoAndHelpExitsZero) {
 
 TEST(PltfmSim, RunPageThatCannotBeWrittenFailsTheRun) {
     TempDir dir;
-    const ToolRun r = run_tool("pltfm-sim", {"--scenario", "bringup", "--json", "--ports", "Ethernet0", "--log",
-                                             dir / "lib.log", "--html", dir / "missing/run.html"});
+    const ToolRun r =
+        run_tool("pltfm-sim", {"--scenario", "bringup", "--json", "--ports", "Ethernet0", "--log",
+                               dir / "lib.log", "--html", dir / "missing/run.html"});
     EXPECT_EQ(r.exit_code, 1) << r.out << r.err;
     EXPECT_NE(r.err.find("cannot write"), std::string::npos) << r.err;
     const auto doc = nlohmann::json::parse(r.out, nullptr, false);

@@ -172,8 +172,7 @@ HeatmapGroup build_group(const TuningRows &rows, const std::vector<std::size_t> 
         for (int l = 0; l < board_lanes(p); ++l) lanes.insert(std::to_string(l));
     }
     g.lanes.assign(lanes.begin(), lanes.end());
-    g.row_at.assign(g.front_ports.size(),
-                    std::vector<std::optional<std::size_t>>(g.lanes.size()));
+    g.row_at.assign(g.front_ports.size(), std::vector<std::optional<std::size_t>>(g.lanes.size()));
     for (std::size_t r = 0; r < g.front_ports.size(); ++r) {
         for (std::size_t c = 0; c < g.lanes.size(); ++c) {
             const auto found = at.find({g.front_ports[r], g.lanes[c]});
