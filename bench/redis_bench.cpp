@@ -7,7 +7,6 @@
 // thread.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,6 +16,7 @@
 #include <vector>
 
 #include "background_threads.h"
+#include "cpu_time.h"
 #include "eeprom_image.h"
 #include "ifcs_devport.h"
 #include "paths.h"
@@ -157,18 +157,6 @@ class Quiet {
     int saved_;
 };
 
-// CPU seconds of this process and of its waited-for children.
-double cpu_seconds() {
-    double total = 0;
-    for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
-        rusage u{};
-        ::getrusage(who, &u);
-        total += static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-                 static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-    }
-    return total;
-}
-
 // Sets up the world in the case's mode; false (and the case skipped) when it is not there.
 bool prepare(benchmark::State &state, bool native, bool start = true) {
     World &w = World::get();
@@ -181,9 +169,9 @@ bool prepare(benchmark::State &state, bool native, bool start = true) {
     return true;
 }
 
-void report_cpu(benchmark::State &state, double cpu_before) {
-    state.counters["cpu_ms"] = benchmark::Counter((cpu_seconds() - cpu_before) * 1e3 /
-                                                  static_cast<double>(state.iterations()));
+void report_cpu(benchmark::State &state, double cpu_before_ms) {
+    const double spent = pltfm::test::process_cpu_ms() - cpu_before_ms;
+    state.counters["cpu_ms"] = benchmark::Counter(spent / static_cast<double>(state.iterations()));
 }
 
 // pltfm_pre_init in a fresh process, as the SDK starts: the default speed of 258 slots from
@@ -192,7 +180,7 @@ void report_cpu(benchmark::State &state, double cpu_before) {
 void BM_StartUp(benchmark::State &state, bool native) {
     Quiet quiet;
     if (!prepare(state, native, false)) return;
-    const double cpu = cpu_seconds();
+    const double cpu = pltfm::test::process_cpu_ms();
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
         const pid_t pid = ::fork();
@@ -218,7 +206,7 @@ void BM_RedisRead(benchmark::State &state, bool native) {
     Quiet quiet;
     if (!prepare(state, native)) return;
     char buf[32];
-    const double cpu = cpu_seconds();
+    const double cpu = pltfm::test::process_cpu_ms();
     for (auto _ : state) {
         if (pltfm_redis_read(kSpeedRead, buf, 31) != PLTFM_SUCCESS) {
             state.SkipWithError("read failed");
@@ -237,7 +225,7 @@ void BM_PortPreInit8Lanes(benchmark::State &state, bool native) {
     if (!prepare(state, native)) return;
     const Port p = World::get().ports().front();
     std::string name = p.name();
-    const double cpu = cpu_seconds();
+    const double cpu = pltfm::test::process_cpu_ms();
     for (auto _ : state) {
         ifcs_attr_t attrs[] = {devport(IFCS_DEVPORT_ATTR_SERDES_GROUP, p.group),
                                devport(IFCS_DEVPORT_ATTR_START_LANE, p.start),
@@ -270,7 +258,7 @@ void BM_MonitorPass48Ports(benchmark::State &state, bool native) {
         pltfm_transceiver_configure(port, PLTFM_PORT_INIT);
     }
     pltfm::hw::oir_monitor_pass();  // every module is seen once and stored
-    const double cpu = cpu_seconds();
+    const double cpu = pltfm::test::process_cpu_ms();
     for (auto _ : state) pltfm::hw::oir_monitor_pass();
     report_cpu(state, cpu);
 }
