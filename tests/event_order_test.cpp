@@ -28,7 +28,6 @@
 #include "fake_platform.h"
 #include "ifcs_devport.h"
 #include "platform_hw_internal.h"
-#include "platform_hw_redis_transport.h"
 #include "platform_serdes.h"
 #include "platform_serdes_internal.h"
 #include "redis_server.h"
@@ -88,15 +87,6 @@ void write_tuning_versions(const std::string &sample,
 }
 
 struct Bench {
-    // Points the library at the server through redis-cli or over the native connection.
-    void use_mode(Mode mode) {
-        if (mode == Mode::native)
-            ::setenv("PLTFM_REDIS", ("unix:" + redis.socket_path()).c_str(), 1);
-        else
-            ::unsetenv("PLTFM_REDIS");
-        pltfm::redis::reload_for_test();
-    }
-
     RedisServer redis;
     FakePlatform fake;
     TempDir scratch;
@@ -110,7 +100,7 @@ struct Bench {
             return;
         }
         redis.use_on_path();
-        use_mode(Mode::native);
+        modes::select(Mode::native, redis.socket_path());
         for (int v = 0; v < kTuningVersions; ++v) {
             dirs[static_cast<std::size_t>(v)] = scratch / ("tuning" + std::to_string(v));
             make_dirs(dirs[static_cast<std::size_t>(v)]);
@@ -725,7 +715,7 @@ std::string run_in_child(Bench &bench, unsigned seed, bool concurrent, bool verb
         const int log = ::open(log_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         ::dup2(log, STDERR_FILENO);
         ::close(log);
-        bench.use_mode(mode);
+        modes::select(mode, bench.redis.socket_path());
         Sequence sequence(bench, seed, concurrent);
         if (!trace.empty()) sequence.trace_to(trace, log_path);
         int code = sequence.run() ? 0 : 1;

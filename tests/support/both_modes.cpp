@@ -127,7 +127,14 @@ void use(RedisServer &redis) {
     fs::permissions(bin + "/redis-cli", fs::perms::owner_all);
     const char *old = std::getenv("PATH");
     ::setenv("PATH", (bin + ":" + (old ? old : "/usr/bin:/bin")).c_str(), 1);
-    ::setenv("PLTFM_REDIS", ("unix:" + redis.socket_path()).c_str(), 1);
+    select(Mode::native, redis.socket_path());
+}
+
+void select(Mode mode, const std::string &socket) {
+    if (mode == Mode::native)
+        ::setenv("PLTFM_REDIS", ("unix:" + socket).c_str(), 1);
+    else
+        ::unsetenv("PLTFM_REDIS");
     pltfm::redis::reload_for_test();
 }
 

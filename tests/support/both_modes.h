@@ -30,6 +30,10 @@ const char *mode_name();
 // PATH that only records that it was run (the parent fails the test if it was). Call before
 // the library's first Redis access.
 void use(RedisServer &redis);
+// Switches the library's Redis mode in this process: native sets PLTFM_REDIS to the unix
+// socket, cli unsets it (the library then runs the redis-cli first on PATH); either way the
+// library reads the setting again.
+void select(Mode mode, const std::string &socket);
 
 // Adds a line (or several) to this child's transcript; nothing in the parent.
 void note(const std::string &text);
