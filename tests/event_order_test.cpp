@@ -420,11 +420,9 @@ class Sequence {
             << side_by_side(m_, observe());
         for (const auto &[name, port] : m_.ports)
             if (port.created) out << "  " << name << " records " << describe(port.records) << "\n";
-        for (int c = 0; c < kCages; ++c) {
-            unsigned h = 2166136261u;  // FNV-1a of the cage's EEPROM bytes
-            for (uint8_t byte : b_.fake.eeprom(front_panel(c))) h = (h ^ byte) * 16777619u;
-            out << "  cage " << c << " eeprom " << h << "\n";
-        }
+        for (int c = 0; c < kCages; ++c)
+            out << "  cage " << c << " eeprom "
+                << modes::digest(read_file(b_.fake.eeprom_path(front_panel(c)))) << "\n";
         const std::string log = read_file(log_path_);
         out << "  log:\n" << modes::comparable_log(log.substr(std::min(log_offset_, log.size())));
         log_offset_ = log.size();
@@ -794,20 +792,8 @@ void run_seeds_in_both_modes(const std::vector<unsigned> &seeds) {
             ADD_FAILURE() << "sequence " << seed << " wrote no trace";
             continue;
         }
-        std::istringstream cli(traces[0]), native(traces[1]);
-        std::string a, b, event;
-        while (true) {
-            const bool more_a = static_cast<bool>(std::getline(cli, a));
-            const bool more_b = static_cast<bool>(std::getline(native, b));
-            if (!more_a && !more_b) break;
-            if (a.rfind("event ", 0) == 0) event = a;
-            if (more_a != more_b || a != b) {
-                ADD_FAILURE() << "sequence " << seed << ": the Redis modes differ after " << event
-                              << "\n  through redis-cli: " << (more_a ? a : "(end)")
-                              << "\n  native:            " << (more_b ? b : "(end)");
-                break;
-            }
-        }
+        const std::string diff = modes::first_difference(traces[0], traces[1], "event ");
+        EXPECT_TRUE(diff.empty()) << "sequence " << seed << ": " << diff;
     }
 }
 
