@@ -17,20 +17,19 @@
 
 #include "background_threads.h"
 #include "cpu_time.h"
-#include "eeprom_image.h"
+#include "fake_platform.h"
 #include "ifcs_devport.h"
-#include "paths.h"
 #include "platform_hw_internal.h"
 #include "platform_hw_redis_command.h"
 #include "platform_hw_redis_native.h"
 #include "platform_hw_redis_transport.h"
 #include "platform_serdes.h"
 #include "redis_server.h"
-#include "scratch_dir.h"
+#include "serdes_records.h"
 
 namespace {
 
-using pltfm::test::EepromImage;
+using pltfm::test::devport;
 
 constexpr const char *kQsfpDd = "QSFP-DD Double Density 8X Pluggable Transceiver";
 constexpr const char *kSpeedRead = "redis-cli -n 0 hget \"PORT_TABLE:Ethernet0\" \"speed\"";
@@ -53,14 +52,6 @@ std::vector<Port> board_ports() {
     for (int32_t g = 25; g <= 30; ++g)
         for (int32_t s = 0; s < 8; s += 2) ports.push_back({g, s, 2, 100000});
     return ports;
-}
-
-ifcs_attr_t devport(uint32_t id, int32_t value) {
-    ifcs_attr_t a{};
-    a.id = id;
-    a.value.u32 = static_cast<uint32_t>(value);
-    a.bitmap = 1ULL << 1;
-    return a;
 }
 
 // The switch around the library, made once: Redis seeded as the OS does, a platform tree
@@ -86,16 +77,14 @@ class World {
 
   private:
     World() : ports_(board_ports()) {
-        if (!redis_.ok() || !tree_.ok()) {
-            error_ = redis_.ok() ? "cannot make the platform tree" : redis_.error();
+        if (!redis_.ok() || !fake_.ok()) {
+            error_ = redis_.ok() ? fake_.error() : redis_.error();
             return;
         }
         redis_.use_on_path();
-        const std::string root = tree_.path();
-        std::string ini = "# name lanes alias speed\n";
         for (const auto &p : ports_) {
             const std::string n = p.name();
-            ini += n + " 0,1 etp" + n + " " + std::to_string(p.speed) + "\n";
+            fake_.port_config_line(n, p.speed, "0,1");
             redis_.hset(0, "PORT_TABLE:" + n, "speed", std::to_string(p.speed));
             redis_.hset(4, "PORT|" + n, "admin_status", "up");
             redis_.hset(6, "TRANSCEIVER_STATUS|" + n, "status", "1");
@@ -104,20 +93,15 @@ class World {
             redis_.hset(6, info, "cable_length", "0");
             redis_.hset(6, info, "specification_compliance", "400GBASE-DR4 Optical");
             redis_.hset(6, info, "connector", "LC");
-            const uint32_t bus =
-                pltfm::hw::port_i2c_offset_map[static_cast<std::size_t>(p.front_panel() - 1)];
-            const EepromImage image = p.lanes == 8 ? pltfm::test::qsfp_dd_optic()
-                                                   : pltfm::test::qsfp_dd_optic_breakout(4);
-            pltfm::test::write_bytes(
-                root + "/sys/bus/i2c/devices/" + std::to_string(bus) + "-0050/eeprom", image.str());
+            fake_.cage(p.front_panel(), p.lanes == 8 ? pltfm::test::qsfp_dd_optic()
+                                                     : pltfm::test::qsfp_dd_optic_breakout(4));
         }
-        pltfm::test::write_bytes(root + "/usr/share/nos/sku/port_config.ini", ini);
-        pltfm::test::create_dirs(root + "/usr/share/nos/platform/CSV");
-        const std::string copy =
-            "cp " PLTFM_EXAMPLES_DIR "/platform/CSV/*.csv " + root + "/usr/share/nos/platform/CSV/";
-        if (std::system(copy.c_str()) != 0) error_ = "cannot copy the sample tuning";
-        ::setenv("PLTFM_ROOT", root.c_str(), 1);
-        pltfm::paths::reload_for_test();
+        fake_.tuning_dir_from(PLTFM_EXAMPLES_DIR "/platform/CSV");
+        if (!fake_.ok()) {
+            error_ = fake_.error();
+            return;
+        }
+        fake_.activate();
         pltfm::threads::disable_autostart_for_test();
     }
 
@@ -135,7 +119,7 @@ class World {
     bool started_ = false;
 
     pltfm::test::RedisServer redis_;
-    pltfm::test::ScratchDir tree_{"pltfm-bench-"};
+    pltfm::test::FakePlatform fake_;
     std::vector<Port> ports_;
     std::string error_;
 };
