@@ -9,7 +9,8 @@ APT_PACKAGES := cmake ninja-build g++ make pkg-config file libgtest-dev libgmock
 # Seconds each fuzzer runs in `make fuzz`; how long `make soak` runs.
 FUZZ_SECONDS ?= 60
 SOAK_SECONDS ?= 300
-FUZZERS := tuning_load tuning_load_alloc eeprom_decode translate translate_alloc tokenizer
+# Fuzzers `make fuzz` runs, by name (build-fuzz/fuzz/<name>_fuzzer); empty: every one built.
+FUZZERS ?=
 
 .PHONY: all deps build test test-asan test-tsan test-sequences bench fuzz soak demo docs package clean
 
@@ -65,17 +66,24 @@ bench: deps
 
 # Every fuzzer (clang, libFuzzer, ASan+UBSan) for FUZZ_SECONDS on its seed corpus and
 # dictionary. New inputs go to build-fuzz/corpus/<name>; a finding stops the run, fails the
-# target and leaves its reproducer as build-fuzz/findings/<name>-crash-*.
+# target and leaves its reproducer as build-fuzz/findings/<name>-crash-*. The fuzzers are
+# those fuzz/CMakeLists.txt builds; the case below picks each one's dictionary and extra seeds.
 fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DPLTFM_BUILD_FUZZERS=ON -DPLTFM_BUILD_TESTS=OFF -DPLTFM_BUILD_TOOLS=OFF $(CMAKE_FLAGS)
 	cmake --build build-fuzz -j $(JOBS) --target pltfm_fuzzers
 	@mkdir -p build-fuzz/findings
-	@for f in $(FUZZERS); do \
+	@names="$(FUZZERS)"; \
+	if [ -z "$$names" ]; then \
+	  for b in build-fuzz/fuzz/*_fuzzer; do b=$${b##*/}; names="$$names $${b%_fuzzer}"; done; \
+	fi; \
+	for f in $$names; do \
 	  mkdir -p build-fuzz/corpus/$$f; \
-	  dict=fuzz/dict/tuning.dict; \
-	  case $$f in translate*) dict=fuzz/dict/translate.dict;; eeprom*) dict=fuzz/dict/eeprom.dict;; esac; \
-	  extra=; [ $$f = eeprom_decode ] && extra=tests/data/eeprom; \
+	  dict=fuzz/dict/tuning.dict; extra=; \
+	  case $$f in \
+	    translate*) dict=fuzz/dict/translate.dict;; \
+	    eeprom*) dict=fuzz/dict/eeprom.dict; extra=tests/data/eeprom;; \
+	  esac; \
 	  echo "== $$f: $(FUZZ_SECONDS) s"; \
 	  ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  build-fuzz/fuzz/$${f}_fuzzer -max_total_time=$(FUZZ_SECONDS) -max_len=8192 -timeout=20 \

@@ -7,7 +7,6 @@
 // thread.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,20 +16,20 @@
 #include <vector>
 
 #include "background_threads.h"
-#include "eeprom_image.h"
+#include "cpu_time.h"
+#include "fake_platform.h"
 #include "ifcs_devport.h"
-#include "paths.h"
 #include "platform_hw_internal.h"
 #include "platform_hw_redis_command.h"
 #include "platform_hw_redis_native.h"
 #include "platform_hw_redis_transport.h"
 #include "platform_serdes.h"
 #include "redis_server.h"
-#include "scratch_dir.h"
+#include "serdes_records.h"
 
 namespace {
 
-using pltfm::test::EepromImage;
+using pltfm::test::devport;
 
 constexpr const char *kQsfpDd = "QSFP-DD Double Density 8X Pluggable Transceiver";
 constexpr const char *kSpeedRead = "redis-cli -n 0 hget \"PORT_TABLE:Ethernet0\" \"speed\"";
@@ -53,14 +52,6 @@ std::vector<Port> board_ports() {
     for (int32_t g = 25; g <= 30; ++g)
         for (int32_t s = 0; s < 8; s += 2) ports.push_back({g, s, 2, 100000});
     return ports;
-}
-
-ifcs_attr_t devport(uint32_t id, int32_t value) {
-    ifcs_attr_t a{};
-    a.id = id;
-    a.value.u32 = static_cast<uint32_t>(value);
-    a.bitmap = 1ULL << 1;
-    return a;
 }
 
 // The switch around the library, made once: Redis seeded as the OS does, a platform tree
@@ -86,16 +77,14 @@ class World {
 
   private:
     World() : ports_(board_ports()) {
-        if (!redis_.ok() || !tree_.ok()) {
-            error_ = redis_.ok() ? "cannot make the platform tree" : redis_.error();
+        if (!redis_.ok() || !fake_.ok()) {
+            error_ = redis_.ok() ? fake_.error() : redis_.error();
             return;
         }
         redis_.use_on_path();
-        const std::string root = tree_.path();
-        std::string ini = "# name lanes alias speed\n";
         for (const auto &p : ports_) {
             const std::string n = p.name();
-            ini += n + " 0,1 etp" + n + " " + std::to_string(p.speed) + "\n";
+            fake_.port_config_line(n, p.speed, "0,1");
             redis_.hset(0, "PORT_TABLE:" + n, "speed", std::to_string(p.speed));
             redis_.hset(4, "PORT|" + n, "admin_status", "up");
             redis_.hset(6, "TRANSCEIVER_STATUS|" + n, "status", "1");
@@ -104,20 +93,15 @@ class World {
             redis_.hset(6, info, "cable_length", "0");
             redis_.hset(6, info, "specification_compliance", "400GBASE-DR4 Optical");
             redis_.hset(6, info, "connector", "LC");
-            const uint32_t bus =
-                pltfm::hw::port_i2c_offset_map[static_cast<std::size_t>(p.front_panel() - 1)];
-            const EepromImage image = p.lanes == 8 ? pltfm::test::qsfp_dd_optic()
-                                                   : pltfm::test::qsfp_dd_optic_breakout(4);
-            pltfm::test::write_bytes(
-                root + "/sys/bus/i2c/devices/" + std::to_string(bus) + "-0050/eeprom", image.str());
+            fake_.cage(p.front_panel(), p.lanes == 8 ? pltfm::test::qsfp_dd_optic()
+                                                     : pltfm::test::qsfp_dd_optic_breakout(4));
         }
-        pltfm::test::write_bytes(root + "/usr/share/nos/sku/port_config.ini", ini);
-        pltfm::test::create_dirs(root + "/usr/share/nos/platform/CSV");
-        const std::string copy =
-            "cp " PLTFM_EXAMPLES_DIR "/platform/CSV/*.csv " + root + "/usr/share/nos/platform/CSV/";
-        if (std::system(copy.c_str()) != 0) error_ = "cannot copy the sample tuning";
-        ::setenv("PLTFM_ROOT", root.c_str(), 1);
-        pltfm::paths::reload_for_test();
+        fake_.tuning_dir_from(PLTFM_EXAMPLES_DIR "/platform/CSV");
+        if (!fake_.ok()) {
+            error_ = fake_.error();
+            return;
+        }
+        fake_.activate();
         pltfm::threads::disable_autostart_for_test();
     }
 
@@ -135,7 +119,7 @@ class World {
     bool started_ = false;
 
     pltfm::test::RedisServer redis_;
-    pltfm::test::ScratchDir tree_{"pltfm-bench-"};
+    pltfm::test::FakePlatform fake_;
     std::vector<Port> ports_;
     std::string error_;
 };
@@ -157,18 +141,6 @@ class Quiet {
     int saved_;
 };
 
-// CPU seconds of this process and of its waited-for children.
-double cpu_seconds() {
-    double total = 0;
-    for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
-        rusage u{};
-        ::getrusage(who, &u);
-        total += static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-                 static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-    }
-    return total;
-}
-
 // Sets up the world in the case's mode; false (and the case skipped) when it is not there.
 bool prepare(benchmark::State &state, bool native, bool start = true) {
     World &w = World::get();
@@ -181,9 +153,9 @@ bool prepare(benchmark::State &state, bool native, bool start = true) {
     return true;
 }
 
-void report_cpu(benchmark::State &state, double cpu_before) {
-    state.counters["cpu_ms"] = benchmark::Counter((cpu_seconds() - cpu_before) * 1e3 /
-                                                  static_cast<double>(state.iterations()));
+void report_cpu(benchmark::State &state, double cpu_before_ms) {
+    const double spent = pltfm::test::process_cpu_ms() - cpu_before_ms;
+    state.counters["cpu_ms"] = benchmark::Counter(spent / static_cast<double>(state.iterations()));
 }
 
 // pltfm_pre_init in a fresh process, as the SDK starts: the default speed of 258 slots from
@@ -192,7 +164,7 @@ void report_cpu(benchmark::State &state, double cpu_before) {
 void BM_StartUp(benchmark::State &state, bool native) {
     Quiet quiet;
     if (!prepare(state, native, false)) return;
-    const double cpu = cpu_seconds();
+    const double cpu = pltfm::test::process_cpu_ms();
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
         const pid_t pid = ::fork();
@@ -218,7 +190,7 @@ void BM_RedisRead(benchmark::State &state, bool native) {
     Quiet quiet;
     if (!prepare(state, native)) return;
     char buf[32];
-    const double cpu = cpu_seconds();
+    const double cpu = pltfm::test::process_cpu_ms();
     for (auto _ : state) {
         if (pltfm_redis_read(kSpeedRead, buf, 31) != PLTFM_SUCCESS) {
             state.SkipWithError("read failed");
@@ -237,7 +209,7 @@ void BM_PortPreInit8Lanes(benchmark::State &state, bool native) {
     if (!prepare(state, native)) return;
     const Port p = World::get().ports().front();
     std::string name = p.name();
-    const double cpu = cpu_seconds();
+    const double cpu = pltfm::test::process_cpu_ms();
     for (auto _ : state) {
         ifcs_attr_t attrs[] = {devport(IFCS_DEVPORT_ATTR_SERDES_GROUP, p.group),
                                devport(IFCS_DEVPORT_ATTR_START_LANE, p.start),
@@ -270,7 +242,7 @@ void BM_MonitorPass48Ports(benchmark::State &state, bool native) {
         pltfm_transceiver_configure(port, PLTFM_PORT_INIT);
     }
     pltfm::hw::oir_monitor_pass();  // every module is seen once and stored
-    const double cpu = cpu_seconds();
+    const double cpu = pltfm::test::process_cpu_ms();
     for (auto _ : state) pltfm::hw::oir_monitor_pass();
     report_cpu(state, cpu);
 }

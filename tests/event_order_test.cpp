@@ -28,7 +28,6 @@
 #include "fake_platform.h"
 #include "ifcs_devport.h"
 #include "platform_hw_internal.h"
-#include "platform_hw_redis_transport.h"
 #include "platform_serdes.h"
 #include "platform_serdes_internal.h"
 #include "redis_server.h"
@@ -88,15 +87,6 @@ void write_tuning_versions(const std::string &sample,
 }
 
 struct Bench {
-    // Points the library at the server through redis-cli or over the native connection.
-    void use_mode(Mode mode) {
-        if (mode == Mode::native)
-            ::setenv("PLTFM_REDIS", ("unix:" + redis.socket_path()).c_str(), 1);
-        else
-            ::unsetenv("PLTFM_REDIS");
-        pltfm::redis::reload_for_test();
-    }
-
     RedisServer redis;
     FakePlatform fake;
     TempDir scratch;
@@ -110,7 +100,7 @@ struct Bench {
             return;
         }
         redis.use_on_path();
-        use_mode(Mode::native);
+        modes::select(Mode::native, redis.socket_path());
         for (int v = 0; v < kTuningVersions; ++v) {
             dirs[static_cast<std::size_t>(v)] = scratch / ("tuning" + std::to_string(v));
             make_dirs(dirs[static_cast<std::size_t>(v)]);
@@ -390,14 +380,13 @@ class Sequence {
 
     // The library notices what changed: one pass, or in concurrent mode the end of a pass of
     // the monitor thread that started after this call.
-    std::string monitor_pass() {
+    void monitor_pass() {
         if (!monitor_running_) {
             pltfm::hw::oir_monitor_pass();
-            return "";
+            return;
         }
         const unsigned long target = passes_ + 2;
         while (passes_ < target) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        return "";
     }
 
     std::string apply(Event &e) {
@@ -430,11 +419,9 @@ class Sequence {
             << side_by_side(m_, observe());
         for (const auto &[name, port] : m_.ports)
             if (port.created) out << "  " << name << " records " << describe(port.records) << "\n";
-        for (int c = 0; c < kCages; ++c) {
-            unsigned h = 2166136261u;  // FNV-1a of the cage's EEPROM bytes
-            for (uint8_t byte : b_.fake.eeprom(front_panel(c))) h = (h ^ byte) * 16777619u;
-            out << "  cage " << c << " eeprom " << h << "\n";
-        }
+        for (int c = 0; c < kCages; ++c)
+            out << "  cage " << c << " eeprom "
+                << modes::digest(read_file(b_.fake.eeprom_path(front_panel(c)))) << "\n";
         const std::string log = read_file(log_path_);
         out << "  log:\n" << modes::comparable_log(log.substr(std::min(log_offset_, log.size())));
         log_offset_ = log.size();
@@ -532,8 +519,10 @@ class Sequence {
                            kind_name(cage(1).kind) + " in cage B (layout " +
                            std::to_string(cage(1).layout) + ")");
         std::string err = settle();
-        if (err.empty()) err = monitor_pass();
-        if (err.empty()) err = settle();
+        if (err.empty()) {
+            monitor_pass();
+            err = settle();
+        }
         return err.empty() ? check() : err;
     }
 
@@ -547,7 +536,10 @@ class Sequence {
         switch (std::uniform_int_distribution<int>(0, 15)(rng_)) {
             case 0:
             case 1:
-                return {"monitor pass", [this] { return monitor_pass(); }};
+                return {"monitor pass", [this] {
+                            monitor_pass();
+                            return std::string();
+                        }};
             case 2:
                 if (mp.created)
                     return {"SDK: pre-initialisation of " + name + " again, without a port-down",
@@ -597,7 +589,8 @@ class Sequence {
                             if (err.empty()) err = create(name);
                             if (!err.empty()) return err;
                         }
-                        return monitor_pass();  // within a second the library has seen it too
+                        monitor_pass();  // within a second the library has seen it too
+                        return std::string();
                     }};
             }
             case 8:
@@ -621,7 +614,8 @@ class Sequence {
                                 if (std::string err = settle(); !err.empty()) return err;
                             }
                             put_module(c, k, complete, tx);
-                            return monitor_pass();
+                            monitor_pass();
+                            return std::string();
                         }};
             }
             case 11:
@@ -631,11 +625,13 @@ class Sequence {
                             [this, c] {
                                 cage(c).record_complete = true;
                                 publish(c);
-                                return monitor_pass();
+                                monitor_pass();
+                                return std::string();
                             }};
                 return {std::string("module: pulled from cage ") + cage_letter, [this, c] {
                             pull_module(c);
-                            return monitor_pass();
+                            monitor_pass();
+                            return std::string();
                         }};
             case 12:
                 return {std::string("OS: cage ") + cage_letter + " re-split",
@@ -667,7 +663,10 @@ class Sequence {
                             return rc == want ? "" : "start-up returned " + std::to_string(rc);
                         }};
         }
-        return {"monitor pass", [this] { return monitor_pass(); }};
+        return {"monitor pass", [this] {
+                    monitor_pass();
+                    return std::string();
+                }};
     }
 
     // The OS re-splits a cage: its ports go down, the other layout's ports are configured
@@ -725,7 +724,7 @@ std::string run_in_child(Bench &bench, unsigned seed, bool concurrent, bool verb
         const int log = ::open(log_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         ::dup2(log, STDERR_FILENO);
         ::close(log);
-        bench.use_mode(mode);
+        modes::select(mode, bench.redis.socket_path());
         Sequence sequence(bench, seed, concurrent);
         if (!trace.empty()) sequence.trace_to(trace, log_path);
         int code = sequence.run() ? 0 : 1;
@@ -804,20 +803,8 @@ void run_seeds_in_both_modes(const std::vector<unsigned> &seeds) {
             ADD_FAILURE() << "sequence " << seed << " wrote no trace";
             continue;
         }
-        std::istringstream cli(traces[0]), native(traces[1]);
-        std::string a, b, event;
-        while (true) {
-            const bool more_a = static_cast<bool>(std::getline(cli, a));
-            const bool more_b = static_cast<bool>(std::getline(native, b));
-            if (!more_a && !more_b) break;
-            if (a.rfind("event ", 0) == 0) event = a;
-            if (more_a != more_b || a != b) {
-                ADD_FAILURE() << "sequence " << seed << ": the Redis modes differ after " << event
-                              << "\n  through redis-cli: " << (more_a ? a : "(end)")
-                              << "\n  native:            " << (more_b ? b : "(end)");
-                break;
-            }
-        }
+        const std::string diff = modes::first_difference(traces[0], traces[1], "event ");
+        EXPECT_TRUE(diff.empty()) << "sequence " << seed << ": " << diff;
     }
 }
 

@@ -25,17 +25,6 @@ namespace redis = pltfm::redis;
 
 namespace {
 
-void use_pipe(RedisServer &server) {
-    server.use_on_path();
-    ::unsetenv("PLTFM_REDIS");
-    redis::reload_for_test();
-}
-
-void use_native(const std::string &socket) {
-    ::setenv("PLTFM_REDIS", ("unix:" + socket).c_str(), 1);
-    redis::reload_for_test();
-}
-
 // A read as a caller sees it: status, buffer bytes up to the terminator, comparable log.
 std::string read_result(const std::string &cmd, int len) {
     std::vector<char> buf(static_cast<std::size_t>(len) + 1, 'X');
@@ -163,14 +152,15 @@ TEST(NativeRedisReplies, ReadAsThePipeReadsThem) {
         {"redis-cli -n 6 hset \"H\" \"n\" \"1\"", 9},  // integer reply
     };
     std::vector<std::string> piped, native;
-    use_pipe(server);
+    server.use_on_path();
+    modes::select(modes::Mode::cli, server.socket_path());
     for (const auto &r : reads) piped.push_back(read_result(r.cmd, r.len));
     piped.push_back(write_result(4, "\"PORT|Ethernet0\"", "\"admin_status\"", "\"down\""));
     piped.push_back(write_result(4, "\"PORT|Ethernet0\"", "\"admin_status\"", "\"down\""));
     piped.push_back(write_result(6, "\"S\"", "\"f\"", "\"v\""));
     server.hset(4, "PORT|Ethernet0", "admin_status", "up");
     server.command(6, {"HDEL", "H", "n"});
-    use_native(server.socket_path());
+    modes::select(modes::Mode::native, server.socket_path());
     for (const auto &r : reads) native.push_back(read_result(r.cmd, r.len));
     native.push_back(write_result(4, "\"PORT|Ethernet0\"", "\"admin_status\"", "\"down\""));
     native.push_back(write_result(4, "\"PORT|Ethernet0\"", "\"admin_status\"", "\"down\""));
@@ -254,7 +244,7 @@ TEST(NativeRedisFaults, InvalidSettingFallsBackToThePipe) {
 // Native mode never starts a process: a command that is not one of the library's is refused.
 TEST(NativeRedisFaults, OtherCommandsAreRefused) {
     TempDir dir;
-    use_native(dir / "redis.sock");
+    modes::select(modes::Mode::native, dir / "redis.sock");
     const std::string marker = dir / "ran";
     const std::string cmd = "touch " + marker;
     LogCapture log;
@@ -270,7 +260,7 @@ TEST(NativeRedisFaults, OtherCommandsAreRefused) {
 TEST(NativeRedisFaults, StoppedServerAndDroppedConnection) {
     RedisServer server;
     ASSERT_TRUE(server.ok()) << server.error();
-    use_native(server.socket_path());
+    modes::select(modes::Mode::native, server.socket_path());
     const char *cmd = "redis-cli -n 4 hget \"PORT|Ethernet0\" \"admin_status\"";
     server.hset(4, "PORT|Ethernet0", "admin_status", "up");
     EXPECT_EQ(read_result(cmd, 9), "rc=0 [up] ");
@@ -320,7 +310,7 @@ TEST(NativeRedisFaults, ServerThatNeverAnswers) {
     std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
     ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
     ASSERT_EQ(::listen(fd, 16), 0);  // connections wait in the backlog, never accepted
-    use_native(path);
+    modes::select(modes::Mode::native, path);
     const char *cmd = "redis-cli -n 6 hget \"TRANSCEIVER_STATUS|Ethernet0\" \"status\"";
     for (int i = 0; i < 2; ++i) {
         LogCapture log;
@@ -341,7 +331,7 @@ TEST(NativeRedisFaults, TwoThreadsShareTheConnection) {
     ASSERT_TRUE(server.ok()) << server.error();
     for (int p = 0; p < 8; ++p)
         server.hset(0, "PORT_TABLE:Ethernet" + std::to_string(p), "speed", std::to_string(p));
-    use_native(server.socket_path());
+    modes::select(modes::Mode::native, server.socket_path());
     auto reader = [](int first, int &wrong) {
         for (int i = 0; i < 200; ++i) {
             const int p = (first + i) % 8;

@@ -355,11 +355,11 @@ TEST_F(SwitchTest, EveryRecordFitsWhenTheFileHoldsFewerLanesThanThePort) {
         EXPECT_EQ(pltfm::test::recs_of(list, count), want);
         const uint32_t rows = 2 * (std::size(cols) + 1);
         const uint32_t usual = static_cast<uint32_t>(p.nl) + rows / static_cast<uint32_t>(p.nl);
-        for (const auto &e : intf_db) {
-            if (p.name() == e.intf_name) {
-                EXPECT_EQ(e.attr_num, std::max<uint32_t>(usual, std::size(cols)));
-            }
-        }
+        const std::string name = p.name();
+        const auto e = std::find_if(std::begin(intf_db), std::end(intf_db),
+                                    [&](const pltfm_intf_db_t &d) { return name == d.intf_name; });
+        ASSERT_NE(e, std::end(intf_db)) << name << " is not cached";
+        EXPECT_EQ(e->attr_num, std::max<uint32_t>(usual, std::size(cols)));
         EXPECT_EQ(p.down(), PLTFM_SUCCESS);
     }
 }

@@ -23,7 +23,7 @@ nlohmann::json bring_up_four_ports(const std::string &mode) {
     if (doc.is_discarded()) return {};
     EXPECT_TRUE(doc["ok"].get<bool>());
     EXPECT_EQ(doc["redis"], mode);
-    EXPECT_GE(doc["monitor_cpu_ms_per_s"].get<double>(), 0.0);
+    EXPECT_TRUE(doc["monitor_cpu_ms_per_s"].is_number()) << doc.dump();
     const std::string log = read_file(dir / "lib.log");
     EXPECT_NE(log.find("In pltfm_port_pre_init (intf_name=Ethernet0)"), std::string::npos);
     EXPECT_NE(log.find("pltfm_parser_database_init Success"), std::string::npos);

@@ -54,19 +54,6 @@ pid_t start_child(const std::string &test, const char *mode, const std::string &
     ::_exit(127);
 }
 
-std::string first_difference(const std::string &cli, const std::string &native) {
-    const auto a = lines_of(cli), b = lines_of(native);
-    std::size_t i = 0;
-    while (i < a.size() && i < b.size() && a[i] == b[i]) ++i;
-    if (i == a.size() && i == b.size()) return "";
-    std::ostringstream o;
-    o << "the two modes differ at transcript line " << i + 1 << ":\n";
-    for (std::size_t k = i >= 3 ? i - 3 : 0; k < i; ++k) o << "  both:   " << a[k] << "\n";
-    o << "  cli:    " << (i < a.size() ? a[i] : "(end)") << "\n";
-    o << "  native: " << (i < b.size() ? b[i] : "(end)") << "\n";
-    return o.str();
-}
-
 }  // namespace
 
 bool parent() {
@@ -115,6 +102,27 @@ bool run_both() {
     return true;
 }
 
+std::string first_difference(const std::string &cli, const std::string &native,
+                             std::string_view heading) {
+    const auto a = lines_of(cli), b = lines_of(native);
+    std::size_t i = 0;
+    while (i < a.size() && i < b.size() && a[i] == b[i]) ++i;
+    if (i == a.size() && i == b.size()) return "";
+    std::ostringstream o;
+    o << "the two modes differ at transcript line " << i + 1;
+    if (!heading.empty())
+        for (std::size_t k = std::min(i + 1, a.size()); k-- > 0;)
+            if (a[k].starts_with(heading)) {
+                o << " (" << a[k] << ")";
+                break;
+            }
+    o << ":\n";
+    for (std::size_t k = i >= 3 ? i - 3 : 0; k < i; ++k) o << "  both:   " << a[k] << "\n";
+    o << "  cli:    " << (i < a.size() ? a[i] : "(end)") << "\n";
+    o << "  native: " << (i < b.size() ? b[i] : "(end)") << "\n";
+    return o.str();
+}
+
 void use(RedisServer &redis) {
     if (mode() == Mode::cli) {
         redis.use_on_path();
@@ -127,7 +135,14 @@ void use(RedisServer &redis) {
     fs::permissions(bin + "/redis-cli", fs::perms::owner_all);
     const char *old = std::getenv("PATH");
     ::setenv("PATH", (bin + ":" + (old ? old : "/usr/bin:/bin")).c_str(), 1);
-    ::setenv("PLTFM_REDIS", ("unix:" + redis.socket_path()).c_str(), 1);
+    select(Mode::native, redis.socket_path());
+}
+
+void select(Mode mode, const std::string &socket) {
+    if (mode == Mode::native)
+        ::setenv("PLTFM_REDIS", ("unix:" + socket).c_str(), 1);
+    else
+        ::unsetenv("PLTFM_REDIS");
     pltfm::redis::reload_for_test();
 }
 
@@ -175,12 +190,17 @@ void note_world(const RedisServer &redis, const FakePlatform &fake) {
     for (const auto &e : fs::recursive_directory_iterator(fake.root(), ec))
         if (e.is_regular_file() && e.path().filename() == "eeprom") files.push_back(e.path());
     std::sort(files.begin(), files.end());
-    for (const auto &f : files) {
-        unsigned long long h = 1469598103934665603ULL;  // FNV-1a over the bytes
-        for (unsigned char c : read_file(f)) h = (h ^ c) * 1099511628211ULL;
-        o << fs::relative(f, fake.root()).string() << ": " << std::hex << h << std::dec << "\n";
-    }
+    for (const auto &f : files)
+        o << fs::relative(f, fake.root()).string() << ": " << digest(read_file(f)) << "\n";
     note(o.str());
+}
+
+std::string digest(std::string_view bytes) {
+    unsigned long long h = 14695981039346656037ULL;
+    for (unsigned char c : bytes) h = (h ^ c) * 1099511628211ULL;
+    std::ostringstream o;
+    o << std::hex << h;
+    return o.str();
 }
 
 }  // namespace pltfm::test::modes

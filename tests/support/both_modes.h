@@ -8,6 +8,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "fake_platform.h"
 #include "redis_server.h"
@@ -30,6 +31,10 @@ const char *mode_name();
 // PATH that only records that it was run (the parent fails the test if it was). Call before
 // the library's first Redis access.
 void use(RedisServer &redis);
+// Switches the library's Redis mode in this process: native sets PLTFM_REDIS to the unix
+// socket, cli unsets it (the library then runs the redis-cli first on PATH); either way the
+// library reads the setting again.
+void select(Mode mode, const std::string &socket);
 
 // Adds a line (or several) to this child's transcript; nothing in the parent.
 void note(const std::string &text);
@@ -39,5 +44,13 @@ std::string comparable_log(const std::string &log);
 void note_log(const std::string &label, const std::string &log);
 // Every hash of databases 0, 4 and 6, and every EEPROM file of the tree (as a checksum).
 void note_world(const RedisServer &redis, const FakePlatform &fake);
+// A short stand-in for file contents in a transcript: FNV-1a of the bytes, in hex.
+std::string digest(std::string_view bytes);
+
+// The first line where two transcripts differ, with the lines before it; empty when they are
+// the same. When `heading` is given, also names the last line up to there that starts with it
+// (the step the difference belongs to).
+std::string first_difference(const std::string &cli, const std::string &native,
+                             std::string_view heading = {});
 
 }  // namespace pltfm::test::modes

@@ -109,8 +109,7 @@ std::optional<TuningKey> expected_tuning(const Model &m, const PortDef &p) {
     if (cls == nullptr) return std::nullopt;
     return TuningKey{
         std::string(cable) + "|GENERIC|" + cls + "|" + std::to_string(front_panel(p.cage) - 1),
-        static_cast<std::size_t>(p.start), static_cast<std::size_t>(p.lanes),
-        std::string(cls).substr(0, std::string(cls).find('|'))};
+        static_cast<std::size_t>(p.start), static_cast<std::size_t>(p.lanes)};
 }
 
 std::string side_by_side(const Model &m, const std::map<std::string, Observed> &seen) {

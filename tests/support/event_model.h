@@ -22,7 +22,6 @@ const char *kind_name(Kind k);
 const char *cable_of(Kind k);
 
 inline constexpr int kCages = 2;
-inline constexpr int kLayouts = 2;
 
 // One SDK port of a cage's layout.
 struct PortDef {
@@ -84,7 +83,6 @@ long effective_speed(const Model &m, const std::string &name);
 struct TuningKey {
     std::string key;  // "cable|GENERIC|class|encoding|front port"
     std::size_t first, lanes;
-    std::string lane_class;
 };
 std::optional<TuningKey> expected_tuning(const Model &m, const PortDef &p);
 

@@ -3,7 +3,6 @@
 // libpltfm.so with dlopen as the chip SDK does, brings every port up and shows the result; then
 // plays a module swap and a tuning rescan. The library's log goes to a file.
 #include <signal.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,6 +20,7 @@
 
 #include "board.h"
 #include "build_config.h"
+#include "cpu_time.h"
 #include "html_page.h"
 #include "json_text.h"
 #include "log_file.h"
@@ -144,17 +144,6 @@ long wait_for(int timeout_ms, const std::function<bool()> &ready) {
 
 double elapsed_ms(std::chrono::steady_clock::time_point since) {
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - since).count();
-}
-
-// CPU milliseconds of this process and of the processes it waited for (redis-cli, sh, ...).
-double cpu_ms() {
-    double total = 0;
-    for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
-        rusage u{};
-        getrusage(who, &u);
-        total += (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
-    }
-    return total;
 }
 
 class Simulation {
@@ -548,9 +537,9 @@ int run(const Options &opt) {
         // Only the insertion thread works now (a pass a second); the rescan thread polls a
         // file every 10 s.
         out.step("Measuring the insertion thread's CPU for " + std::to_string(opt.monitor_seconds) + " s");
-        const double before = cpu_ms();
+        const double before = pltfm::test::process_cpu_ms();
         std::this_thread::sleep_for(std::chrono::seconds(opt.monitor_seconds));
-        sim.json["monitor_cpu_ms_per_s"] = (cpu_ms() - before) / opt.monitor_seconds;
+        sim.json["monitor_cpu_ms_per_s"] = (pltfm::test::process_cpu_ms() - before) / opt.monitor_seconds;
     }
     if (ok && generated && (opt.scenario == "full" || opt.scenario == "swap")) {
         ok = sim.swap(plan.modules, plan.ports);
