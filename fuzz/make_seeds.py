@@ -44,6 +44,11 @@ def tuning_seeds():
     }
     for k, v in broken.items():
         seeds[k] = b"\n".join(v)
+    # Cells padded with blanks to their 80 characters: lines longer than the fuzz build's
+    # line buffer, with CR LF ends that its end may split.
+    padded = [b",".join(c.center(80) for c in l.split(b",")) if i >= 4 else l
+              for i, l in enumerate(lines)]
+    seeds["padded-cells"] = b"\r\n".join(padded)
     seeds["cr-only"] = SMALL.replace(b"\n", b"\r")
     seeds["crlf"] = SMALL.replace(b"\n", b"\r\n")
     seeds["two-files"] = SMALL + b"=====\n" + SMALL.replace(b"DAC_1M", b"OPTICS")

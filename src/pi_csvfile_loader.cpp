@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "alloc.h"
+#include "line_reader.h"
 #include "log.h"
 #include "pi_csvfile_internal.h"
 
@@ -53,92 +54,6 @@ class FileDescriptor {
 
   private:
     int fd_;
-};
-
-// Reads a file one line at a time through one buffer filled by large reads. Each line is
-// handed over in place, terminated by a NUL where its line feed was (a line ends at its
-// first NUL, CR or LF, so the rules see the same line). The buffer grows to hold the longest
-// line.
-class LineReader {
-  public:
-    explicit LineReader(int fd) noexcept : fd_(fd) {}
-    ~LineReader() { mem::release(buf_); }
-    LineReader(const LineReader &) = delete;
-    LineReader &operator=(const LineReader &) = delete;
-
-    // True with line() set, or false at the end of the file or on a read error (error()).
-    bool next() noexcept {
-        for (;;) {
-            if (begin_ < end_) {
-                char *const unread = buf_ + begin_;
-                if (auto *lf = static_cast<char *>(std::memchr(unread, '\n', end_ - begin_))) {
-                    *lf = '\0';
-                    line_ = unread;
-                    begin_ = static_cast<std::size_t>(lf - buf_) + 1;
-                    return true;
-                }
-                if (eof_) {
-                    buf_[end_] = '\0';  // a last line without a line feed
-                    line_ = unread;
-                    begin_ = end_;
-                    return true;
-                }
-            } else if (eof_) {
-                return false;
-            }
-            if (!fill()) return false;
-        }
-    }
-    const char *line() const noexcept { return line_; }
-    // 0, or the errno of the failed read.
-    int error() const noexcept { return error_; }
-
-  private:
-    static constexpr std::size_t kFirstSize = std::size_t{64} << 10;
-
-    // Reads more after the unread part, moved to the front; false on an error.
-    bool fill() noexcept {
-        if (begin_ > 0) {
-            std::memmove(buf_, buf_ + begin_, end_ - begin_);
-            end_ -= begin_;
-            begin_ = 0;
-        }
-        if (end_ == size_ && !grow()) return false;
-        ssize_t n;
-        do {
-            n = ::read(fd_, buf_ + end_, size_ - end_);
-        } while (n < 0 && errno == EINTR);
-        if (n < 0) {
-            error_ = errno != 0 ? errno : EIO;
-            return false;
-        }
-        eof_ = n == 0;
-        end_ += static_cast<std::size_t>(n);
-        return true;
-    }
-    // Doubles the buffer (one byte more for the NUL after a last line).
-    bool grow() noexcept {
-        const std::size_t size = size_ == 0 ? kFirstSize : size_ * 2;
-        auto *buf = static_cast<char *>(mem::alloc_uninitialised(size + 1));
-        if (buf == nullptr || size < size_) {
-            mem::release(buf);
-            error_ = ENOMEM;
-            return false;
-        }
-        if (end_ > 0) std::memcpy(buf, buf_, end_);
-        mem::release(buf_);
-        buf_ = buf;
-        size_ = size;
-        return true;
-    }
-
-    int fd_;
-    char *buf_ = nullptr;
-    std::size_t size_ = 0;             // of buf_, less the byte for the NUL
-    std::size_t begin_ = 0, end_ = 0;  // the part read but not handed over yet
-    const char *line_ = nullptr;
-    bool eof_ = false;
-    int error_ = 0;
 };
 
 // A read error must not pass for the end of the file: the rest would be silently lost.

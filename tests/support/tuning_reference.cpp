@@ -46,10 +46,10 @@ constexpr SdkColumn kSdkColumns[] = {
 };
 // clang-format on
 
-}  // namespace
-
-Reference read_reference(const std::string &dir) {
-    Reference ref;
+// Calls fn(group key "cable|vendor|speed|encoding|front port", lane text, tuning) for every
+// column group of every data line of every *.csv of the directory, in file order.
+template <class Fn>
+void for_each_row(const std::string &dir, Fn fn) {
     for (const auto &entry : fs::directory_iterator(dir)) {
         if (entry.path().extension() != ".csv") continue;
         std::ifstream in(entry.path());
@@ -62,13 +62,30 @@ Reference read_reference(const std::string &dir) {
                 while (end < l[i].size() && l[2][end] != "SPEED") ++end;
                 LaneTuning lane;
                 for (std::size_t k = col; k < end; ++k) lane.emplace_back(l[4][k], l[i][k]);
-                ref[l[1][1] + "|" + l[1][2] + "|" + l[3][col] + "|" + l[3][col + 1] + "|" + l[i][1]]
-                    .push_back(lane);
+                fn(l[1][1] + "|" + l[1][2] + "|" + l[3][col] + "|" + l[3][col + 1] + "|" + l[i][1],
+                   l[i][2], std::move(lane));
                 col = end;
             }
         }
     }
+}
+
+}  // namespace
+
+Reference read_reference(const std::string &dir) {
+    Reference ref;
+    for_each_row(dir, [&](const std::string &group, const std::string &, LaneTuning lane) {
+        ref[group].push_back(std::move(lane));
+    });
     return ref;
+}
+
+Rows read_rows(const std::string &dir) {
+    Rows rows;
+    for_each_row(dir, [&](const std::string &group, const std::string &lane, LaneTuning tuning) {
+        rows[group + "|" + lane] = std::move(tuning);
+    });
+    return rows;
 }
 
 // The records lanes first to first + n - 1 must give, in column order of the first lane.

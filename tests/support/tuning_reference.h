@@ -21,6 +21,11 @@ using Reference = std::map<std::string, std::vector<LaneTuning>>;
 // Every *.csv of the directory; cells trimmed and upper-cased, separator lines skipped.
 Reference read_reference(const std::string &dir);
 
+// "cable|vendor|speed|encoding|front port|lane" -> that lane's tuning: one entry per row the
+// files hold, as a tuning tree must hold them.
+using Rows = std::map<std::string, LaneTuning>;
+Rows read_rows(const std::string &dir);
+
 // The records lanes first to first + n - 1 (by position) must give, in the column order of
 // the first lane.
 std::vector<Rec> expected(const std::vector<LaneTuning> &lanes, std::size_t first, std::size_t n);
