@@ -4,9 +4,9 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <cstddef>
 
 #include "platform_hw.h"
 
@@ -40,12 +40,14 @@ struct CageRoute {
 constexpr std::optional<CageRoute> cage_route(int32_t fp_port_id, int32_t fp_start_lane) {
     if (fp_port_id < 0 || fp_port_id > kMaxSerdesGroup) return std::nullopt;
     // The extra cages are told apart by start lane 0 or 1.
-    if (fp_port_id == kMaxSerdesGroup && (fp_start_lane < 0 || fp_start_lane > 1)) return std::nullopt;
+    if (fp_port_id == kMaxSerdesGroup && (fp_start_lane < 0 || fp_start_lane > 1))
+        return std::nullopt;
     int64_t index = fp_port_id;
     if (fp_port_id > 31) index += fp_start_lane;
     if (index < 0 || index >= kCageCount) return std::nullopt;
     const uint32_t fpn = intf_serdes_port_map[static_cast<std::size_t>(index)];
-    return CageRoute{static_cast<int>(index), fpn, static_cast<int>(fpn) - 1, port_i2c_offset_map[fpn - 1]};
+    return CageRoute{static_cast<int>(index), fpn, static_cast<int>(fpn) - 1,
+                     port_i2c_offset_map[fpn - 1]};
 }
 
 // Port slot: (front-panel number - 1) * 8 + start lane + 1, with the front-panel number taken
@@ -112,6 +114,25 @@ inline constexpr bool port_is_down(uint32_t bits) {
 
 // One pass of the insertion monitor over slots 1 to 258 (the thread runs it once a second).
 void oir_monitor_pass();
+
+// How the laser routine reads one byte of a port's module at (page, reg); nullopt when it
+// cannot be read. The library reads the cage's EEPROM file; tests wrap that to pull the module
+// between two reads.
+class ModuleRegisters {
+  public:
+    virtual std::optional<uint8_t> read(const pltfm_port_t &port, uint8_t page, uint8_t reg) = 0;
+
+  protected:
+    ~ModuleRegisters() = default;
+};
+class EepromRegisters final : public ModuleRegisters {
+  public:
+    std::optional<uint8_t> read(const pltfm_port_t &port, uint8_t page, uint8_t reg) override;
+};
+// The laser routine of pltfm_transceiver_configure_helper, reading the module through
+// `registers` (writes go to the EEPROM file).
+pltfm_status_t configure_lasers(uint32_t phy_port, pltfm_port_state_t state,
+                                ModuleRegisters &registers);
 
 // Key attribute texts of the lane-speed classes.
 struct LaneSpeedClass {

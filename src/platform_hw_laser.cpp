@@ -13,7 +13,9 @@ namespace {
 
 using pltfm::decode::MaskFailure;
 
-constexpr uint32_t bit(pltfm_port_state_t s) { return 1u << static_cast<unsigned>(s); }
+constexpr uint32_t bit(pltfm_port_state_t s) {
+    return 1u << static_cast<unsigned>(s);
+}
 
 // Lane bits start_lane .. start_lane + num_lanes - 1 that fall inside an 8-bit register.
 uint8_t lane_bits(int32_t start_lane, int32_t num_lanes) {
@@ -44,15 +46,15 @@ LaserView copy_view(uint32_t slot) {
 
 // Media lane mask of the port described by `port` (slot phy_port); the caller holds the
 // cage's i2c_mutex entry.
-uint8_t media_lane_mask(uint32_t phy_port, const pltfm_port_t &port) {
+uint8_t media_lane_mask(uint32_t phy_port, const pltfm_port_t &port,
+                        pltfm::hw::ModuleRegisters &registers) {
     static constexpr const char *kFunc = "pltfm_transceiver_get_media_lane_mask";
     const int p = static_cast<int>(phy_port) - 1;
-    auto reader = [&port](uint8_t page, uint8_t reg) -> std::optional<uint8_t> {
-        uint8_t value = 0;
-        if (pltfm_eeprom_get_from_i2c(port, page, reg, &value, 1) != PLTFM_SUCCESS) return std::nullopt;
-        return value;
+    auto reader = [&port, &registers](uint8_t page, uint8_t reg) {
+        return registers.read(port, page, reg);
     };
-    const auto m = pltfm::decode::media_lanes(pltfm::decode::ByteReader(reader), port.fp_start_lane, port.fp_num_lanes);
+    const auto m = pltfm::decode::media_lanes(pltfm::decode::ByteReader(reader), port.fp_start_lane,
+                                              port.fp_num_lanes);
 
     if (m.failure == MaskFailure::default_lane_count) {
         PLTFM_LOG_AS(kFunc, "Get media lane count Failed For Port %d!!", p);
@@ -72,10 +74,12 @@ uint8_t media_lane_mask(uint32_t phy_port, const pltfm_port_t &port) {
             return 0;
         }
         const int code = m.appsel_lane[l].AppSelCode;
-        if (m.lane_count_read[l]) PLTFM_LOG_AS(kFunc, "lane count app %d = 0x%02x For Port %d", code, m.lane_count_byte[l], p);
+        if (m.lane_count_read[l])
+            PLTFM_LOG_AS(kFunc, "lane count app %d = 0x%02x For Port %d", code,
+                         m.lane_count_byte[l], p);
         const auto &dp = m.data_path[l];
-        PLTFM_LOG_AS(kFunc, "lane %d host start=%d count=%d media start=%d count=%d For Port %d", i, dp.HostLaneStart,
-                     dp.HostLaneCount, dp.MediaLaneStart, dp.MediaLaneCount, p);
+        PLTFM_LOG_AS(kFunc, "lane %d host start=%d count=%d media start=%d count=%d For Port %d", i,
+                     dp.HostLaneStart, dp.HostLaneCount, dp.MediaLaneStart, dp.MediaLaneCount, p);
     }
     if (m.failure == MaskFailure::start_lane_not_found) {
         PLTFM_LOG_AS(kFunc, "Find host start lane %d Failed For Port %d!!", port.fp_start_lane, p);
@@ -83,12 +87,15 @@ uint8_t media_lane_mask(uint32_t phy_port, const pltfm_port_t &port) {
     }
     const auto &found = m.data_path[static_cast<std::size_t>(m.found)];
     if (m.failure == MaskFailure::lane_count_mismatch) {
-        PLTFM_LOG_AS(kFunc, "start_lane %d is found but lane count is different mac=%d host=%d For Port %d!!",
-                     port.fp_start_lane, port.fp_num_lanes, found.HostLaneCount, p);
+        PLTFM_LOG_AS(
+            kFunc,
+            "start_lane %d is found but lane count is different mac=%d host=%d For Port %d!!",
+            port.fp_start_lane, port.fp_num_lanes, found.HostLaneCount, p);
         return 0;
     }
-    PLTFM_LOG_AS(kFunc, "start_lane %d count %d is found with media start=%d count=%d For Port %d", port.fp_start_lane,
-                 port.fp_num_lanes, found.MediaLaneStart, found.MediaLaneCount, p);
+    PLTFM_LOG_AS(kFunc, "start_lane %d count %d is found with media start=%d count=%d For Port %d",
+                 port.fp_start_lane, port.fp_num_lanes, found.MediaLaneStart, found.MediaLaneCount,
+                 p);
     if (m.failure == MaskFailure::no_media_lanes) {
         PLTFM_LOG_AS(kFunc, "Find host start lane %d Failed For Port %d!!", port.fp_start_lane, p);
         return 0;
@@ -99,26 +106,46 @@ uint8_t media_lane_mask(uint32_t phy_port, const pltfm_port_t &port) {
 
 // Exclusion of a cage's module registers, held for the whole read-modify-write.
 class CageLock {
-public:
-    explicit CageLock(uint32_t slot) : m_(&i2c_mutex[pltfm::hw::cage_lock_slot(slot)]) { pthread_mutex_lock(m_); }
+  public:
+    explicit CageLock(uint32_t slot) : m_(&i2c_mutex[pltfm::hw::cage_lock_slot(slot)]) {
+        pthread_mutex_lock(m_);
+    }
     ~CageLock() { pthread_mutex_unlock(m_); }
     CageLock(const CageLock &) = delete;
     CageLock &operator=(const CageLock &) = delete;
 
-private:
+  private:
     pthread_mutex_t *m_;
 };
 
 }  // namespace
 
+namespace pltfm::hw {
+
+std::optional<uint8_t> EepromRegisters::read(const pltfm_port_t &port, uint8_t page, uint8_t reg) {
+    uint8_t value = 0;
+    if (pltfm_eeprom_get_from_i2c(port, page, reg, &value, 1) != PLTFM_SUCCESS) return std::nullopt;
+    return value;
+}
+
+}  // namespace pltfm::hw
+
 uint8_t pltfm_transceiver_get_media_lane_mask(uint32_t phy_port) {
     if (phy_port < 1 || phy_port > PLTFM_PORT_SLOT_MAX) return 0;
     const LaserView v = copy_view(phy_port);
     CageLock lock(phy_port);
-    return media_lane_mask(phy_port, v.port);
+    pltfm::hw::EepromRegisters eeprom;
+    return media_lane_mask(phy_port, v.port, eeprom);
 }
 
 pltfm_status_t pltfm_transceiver_configure_helper(uint32_t phy_port, pltfm_port_state_t state) {
+    pltfm::hw::EepromRegisters eeprom;
+    return pltfm::hw::configure_lasers(phy_port, state, eeprom);
+}
+
+pltfm_status_t pltfm::hw::configure_lasers(uint32_t phy_port, pltfm_port_state_t state,
+                                           ModuleRegisters &registers) {
+    static constexpr const char *kFunc = "pltfm_transceiver_configure_helper";
     if (phy_port < 1 || phy_port > PLTFM_PORT_SLOT_MAX) return PLTFM_INVAL;
     const LaserView v = copy_view(phy_port);
     const int p = static_cast<int>(phy_port) - 1;
@@ -130,37 +157,43 @@ pltfm_status_t pltfm_transceiver_configure_helper(uint32_t phy_port, pltfm_port_
     const bool sff8636 = std::strcmp(v.speed, "25G/100G") == 0;
     if (!cmis && !sff8636) return PLTFM_SUCCESS;
 
-    PLTFM_LOG(cmis ? "QSFP-DD Optics" : "QSFP28 Optics");
-    uint8_t tx_laser = 0;
+    PLTFM_LOG_AS(kFunc, cmis ? "QSFP-DD Optics" : "QSFP28 Optics");
     const uint8_t page = cmis ? pltfm::decode::cmis::kPageDataPath : 0;
     const uint8_t reg = cmis ? pltfm::decode::cmis::kTxDisable : pltfm::decode::sff8636::kTxDisable;
-    if (pltfm_eeprom_get_from_i2c(v.port, page, reg, &tx_laser, 1) != PLTFM_SUCCESS) {
-        PLTFM_LOG("Get TX Laser Value Failed For Port %d!!", p);
+    const std::optional<uint8_t> read = registers.read(v.port, page, reg);
+    if (!read) {
+        PLTFM_LOG_AS(kFunc, "Get TX Laser Value Failed For Port %d!!", p);
         return PLTFM_NOTFOUND;
     }
+    const uint8_t tx_laser = *read;
     if (state != PLTFM_PORT_PRE_INIT && state != PLTFM_PORT_DOWN) return PLTFM_SUCCESS;
 
-    const uint8_t bits = cmis ? media_lane_mask(phy_port, v.port) : lane_bits(v.port.fp_start_lane, v.port.fp_num_lanes);
+    const uint8_t bits = cmis ? media_lane_mask(phy_port, v.port, registers)
+                              : lane_bits(v.port.fp_start_lane, v.port.fp_num_lanes);
     const bool enable = state == PLTFM_PORT_PRE_INIT;
-    const uint8_t tx_laser_set = enable ? static_cast<uint8_t>(tx_laser & ~bits) : static_cast<uint8_t>(tx_laser | bits);
+    const uint8_t tx_laser_set =
+        enable ? static_cast<uint8_t>(tx_laser & ~bits) : static_cast<uint8_t>(tx_laser | bits);
     if (tx_laser_set == tx_laser) return PLTFM_SUCCESS;
 
     if (cmis) {
         // The register is left alone on CMIS modules; the change is only reported.
         if (enable)
-            PLTFM_LOG("Skip: Set TX Laser Enable From 0x%02X To 0x%02X For Port %d With %d Lanes", tx_laser,
-                      tx_laser_set, p, v.port.fp_num_lanes);
+            PLTFM_LOG_AS(
+                kFunc, "Skip: Set TX Laser Enable From 0x%02X To 0x%02X For Port %d With %d Lanes",
+                tx_laser, tx_laser_set, p, v.port.fp_num_lanes);
         else
-            PLTFM_LOG("Skip: Set TX Laser Disable From 0x%02X To 0x%02X For Port %d  With %d Lanes", tx_laser,
-                      tx_laser_set, p, v.port.fp_num_lanes);
+            PLTFM_LOG_AS(
+                kFunc,
+                "Skip: Set TX Laser Disable From 0x%02X To 0x%02X For Port %d  With %d Lanes",
+                tx_laser, tx_laser_set, p, v.port.fp_num_lanes);
         return PLTFM_SUCCESS;
     }
     if (enable)
-        PLTFM_LOG("Set TX Laser Enable From 0x%02X To 0x%02X For Port %d With %d Lanes", tx_laser, tx_laser_set, p,
-                  v.port.fp_num_lanes);
+        PLTFM_LOG_AS(kFunc, "Set TX Laser Enable From 0x%02X To 0x%02X For Port %d With %d Lanes",
+                     tx_laser, tx_laser_set, p, v.port.fp_num_lanes);
     else
-        PLTFM_LOG("Set TX Laser Disable From 0x%02X To 0x%02X For Port %d  With %d Lanes", tx_laser, tx_laser_set, p,
-                  v.port.fp_num_lanes);
+        PLTFM_LOG_AS(kFunc, "Set TX Laser Disable From 0x%02X To 0x%02X For Port %d  With %d Lanes",
+                     tx_laser, tx_laser_set, p, v.port.fp_num_lanes);
     // A failed write is logged by the EEPROM layer; the port event goes on.
     (void)pltfm_eeprom_set_to_i2c(v.port, page, reg, tx_laser_set);
     return PLTFM_SUCCESS;
@@ -169,7 +202,8 @@ pltfm_status_t pltfm_transceiver_configure_helper(uint32_t phy_port, pltfm_port_
 pltfm_status_t pltfm_transceiver_configure(pltfm_port_t port, pltfm_port_state_t state) {
     using namespace pltfm::hw;
     const IntfName name = intf_name_of(port);
-    if (static_cast<int>(state) < PLTFM_PORT_PRE_INIT || static_cast<int>(state) > PLTFM_PORT_INSERTED) {
+    if (static_cast<int>(state) < PLTFM_PORT_PRE_INIT ||
+        static_cast<int>(state) > PLTFM_PORT_INSERTED) {
         PLTFM_LOG("Invalid port state %d", static_cast<int>(state));
         return PLTFM_INVAL;
     }
@@ -177,7 +211,8 @@ pltfm_status_t pltfm_transceiver_configure(pltfm_port_t port, pltfm_port_state_t
     if (state == PLTFM_PORT_DOWN) {
         pthread_mutex_lock(&mutex);
         for (uint32_t s = 1; s <= PLTFM_PORT_SLOT_MAX; ++s) {
-            if (name.text[0] != '\0' && std::strncmp(port_ar[s].intf_name, name.c_str(), PLTFM_INTF_NAME_LEN) == 0) {
+            if (name.text[0] != '\0' &&
+                std::strncmp(port_ar[s].intf_name, name.c_str(), PLTFM_INTF_NAME_LEN) == 0) {
                 slot = s;
                 break;
             }
@@ -203,7 +238,8 @@ pltfm_status_t pltfm_transceiver_configure(pltfm_port_t port, pltfm_port_state_t
     } else {
         const auto s = port_slot(port.fp_port_id, port.fp_start_lane);
         if (!s || port.fp_num_lanes < 1) {
-            PLTFM_LOG(kInvalidPortMessage, name.c_str(), port.fp_port_id, port.fp_start_lane, port.fp_num_lanes);
+            PLTFM_LOG(kInvalidPortMessage, name.c_str(), port.fp_port_id, port.fp_start_lane,
+                      port.fp_num_lanes);
             return PLTFM_INVAL;
         }
         // The stored name is later formatted into Redis commands by the monitor and toggle.
@@ -224,10 +260,17 @@ pltfm_status_t pltfm_transceiver_configure(pltfm_port_t port, pltfm_port_state_t
                 pthread_mutex_lock(&mutex);
                 port_state_ar[slot] &= ~(bit(PLTFM_PORT_DOWN) | bit(PLTFM_PORT_LINK_UP));
                 break;
-            case PLTFM_PORT_INIT: port_state_ar[slot] &= ~(bit(PLTFM_PORT_DOWN) | bit(PLTFM_PORT_LINK_UP)); break;
-            case PLTFM_PORT_LINK_UP: port_state_ar[slot] &= ~bit(PLTFM_PORT_LINK_DOWN); break;
-            case PLTFM_PORT_LINK_DOWN: port_state_ar[slot] &= ~bit(PLTFM_PORT_LINK_UP); break;
-            default: break;
+            case PLTFM_PORT_INIT:
+                port_state_ar[slot] &= ~(bit(PLTFM_PORT_DOWN) | bit(PLTFM_PORT_LINK_UP));
+                break;
+            case PLTFM_PORT_LINK_UP:
+                port_state_ar[slot] &= ~bit(PLTFM_PORT_LINK_DOWN);
+                break;
+            case PLTFM_PORT_LINK_DOWN:
+                port_state_ar[slot] &= ~bit(PLTFM_PORT_LINK_UP);
+                break;
+            default:
+                break;
         }
     }
     port_state_ar[slot] |= bit(state);
