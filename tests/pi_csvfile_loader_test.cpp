@@ -98,14 +98,16 @@ TEST_F(LoaderTest, BrokenLineRulesAreReportedWhereFound) {
     };
     const Case cases[] = {
         // first pass
-        {1, "VERSION,CABLE TYPE,VENDOR,",
+        {1,
+         "VERSION,CABLE TYPE,VENDOR,",
          {"pi_csv_line_1_check: line 1 is not in expected format",
           "pi_csv_file_check: line 1 in file " + bad + " is invalid, rc 11",
           "pi_csv_file_get_list: error found during initial check of file " + bad + ". rc 11"}},
         {1, "VERSION,CABLE  TYPE,VENDOR,,", {"line 1 is missing the value CABLE TYPE in column 2"}},
         {10, "", {"pi_csv_line_n_check: in line 10, value count 1 is not the expected count 9"}},
         // second pass
-        {1, "VERSION,CABLE TYPE,VENDOR,X,,,,,",
+        {1,
+         "VERSION,CABLE TYPE,VENDOR,X,,,,,",
          {"pi_csv_line_1_process: line 1" + format +
           "count 9, expected nonempty value count 3, actual nonempty value count 4, rc 0"}},
         {2, "1.0,DAC_1M,,X,,,,,", {"pi_csv_line_2_process: line 2 is missing value in column 3"}},
@@ -114,20 +116,32 @@ TEST_F(LoaderTest, BrokenLineRulesAreReportedWhereFound) {
         {3, ",,,SPEED,ENCODING,,SPEED,,ENCODING", {"missing the value ENCODING in column 8"}},
         {4, ",,,25G/100G,,,50G/400G,PAM4,", {"line 4 is missing value for ENCODING in column 5"}},
         {4, ",,x,25G/100G,NRZ,,50G/400G,PAM4,", {"line 4 should not have value in column 3"}},
-        {5, "INDEX,FRONT PORT,LANE,A,,B,C,D,E",
-         {"line 5" + format + "count 9, expected nonempty value count 9, actual nonempty value count 8"}},
-        {5, "IDX,FRONT PORT,LANE,AN,AN,AN,AN,AN,AN", {"line 5 is missing the value INDEX in column"}},
-        {5, "INDEX,FRONT PORT,LANE,AN,NUM_LANES,AN,AN,AN,AN", {"line 5 has invalid value NUM_LANES in column 5"}},
-        {7, "2,1,1,-5,41,,-3,47,-7",
+        {5,
+         "INDEX,FRONT PORT,LANE,A,,B,C,D,E",
+         {"line 5" + format +
+          "count 9, expected nonempty value count 9, actual nonempty value count 8"}},
+        {5,
+         "IDX,FRONT PORT,LANE,AN,AN,AN,AN,AN,AN",
+         {"line 5 is missing the value INDEX in column"}},
+        {5,
+         "INDEX,FRONT PORT,LANE,AN,NUM_LANES,AN,AN,AN,AN",
+         {"line 5 has invalid value NUM_LANES in column 5"}},
+        {7,
+         "2,1,1,-5,41,,-3,47,-7",
          {"pi_csv_line_n_process: line 7" + format +
           "count 9, expected nonempty value count 0 or all, actual nonempty value count 8, rc 0"}},
-        {7, "2,1,1,-5,41," + std::string(81, '9') + ",-3,47,-7",
-         {"pi_csv_line_token_copy: length mismatch getting value. max length 80, provided length 81",
+        {7,
+         "2,1,1,-5,41," + std::string(81, '9') + ",-3,47,-7",
+         {"pi_csv_line_token_copy: length mismatch getting value. max length 80, provided length "
+          "81",
           "pi_csv_line_parse: error processing value in line 7 column 6",
-          "line 7" + format + "count -1, expected nonempty value count 0 or all, actual nonempty value count 5, rc 3",
+          "line 7" + format +
+              "count -1, expected nonempty value count 0 or all, actual nonempty value count 5, rc "
+              "3",
           "pi_csv_file_process: line 7 in file " + bad + " is invalid, rc 3"},
          PLTFM_CONFIG},
-        {9, "3,1,0,-6,38,-10,-4,44,-8",
+        {9,
+         "3,1,0,-6,38,-10,-4,44,-8",
          {"pi_lane_serdes_attr_set: lane entry has existing SerDes attributes",
           "pi_csv_line_n_process: line 9 database add failed for CABLE TYPE (DAC_1M) VENDOR "
           "(GENERIC) SPEED (25G/100G) ENCODING (NRZ) FRONT PORT (1) LANE (0)"},
@@ -175,9 +189,44 @@ TEST_F(LoaderTest, FilesDeletedSinceTheCountAreReported) {
     pi_csv_file_entry_t list[3] = {};
     LogCapture log;
     EXPECT_EQ(csv::pi_csv_file_get_list(dir.path().c_str(), 3, list), PLTFM_INVAL);
-    EXPECT_TRUE(log.contains("pi_csv_file_get_list: some csv files are missing after starting parsing. "
-                             "expected file count 3, actual file count 2"));
+    EXPECT_TRUE(
+        log.contains("pi_csv_file_get_list: some csv files are missing after starting parsing. "
+                     "expected file count 3, actual file count 2"));
     for (auto &f : list) mem::release(f.file_path_p);
+}
+
+// A file rewritten between its check and its load is judged by the load's own rules: a
+// first line that lost a key word, or any line with another cell count, is refused there and
+// the file adds no row.
+TEST_F(LoaderTest, AFileChangedAfterItsCheckIsJudgedByTheLoad) {
+    const std::string path = dir / "changing.csv";
+    const struct {
+        int line;
+        std::string text;
+        std::string message;
+    } cases[] = {
+        {1, "VERSION,CABLE KIND,VENDOR,,,,,,",
+         "line 1 is missing the value CABLE TYPE in column 2"},
+        {1, "VERSION,CABLE TYPE,MAKER,,,,,,", "line 1 is missing the value VENDOR in column 3"},
+        {6, "1,1,0,-4,40,-8,-2,46",
+         "line 6 is not in expected format. expected value count 9, actual value count 8"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.text);
+        write("changing.csv", join(example()));
+        int32_t columns = 0, lines = 0;
+        ASSERT_EQ(csv::pi_csv_file_check(path.c_str(), &columns, &lines), PLTFM_SUCCESS);
+        V changed = example();
+        changed[c.line - 1] = c.text;
+        write("changing.csv", join(changed));
+        LogCapture log;
+        EXPECT_EQ(csv::pi_csv_file_process(tree, path.c_str(), columns), PLTFM_INVAL);
+        EXPECT_TRUE(log.contains(c.message)) << log.text();
+        EXPECT_TRUE(log.contains("pi_csv_file_process: line " + std::to_string(c.line) +
+                                 " in file " + path + " is invalid, rc 11"))
+            << log.text();
+        EXPECT_EQ(row_count(tree), 0u);
+    }
 }
 
 TEST_F(LoaderTest, AllocationFailureAnywhereInALoadLeavesNothing) {
