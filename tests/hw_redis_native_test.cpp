@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -296,6 +297,41 @@ TEST(NativeRedisFaults, StoppedServerAndDroppedConnection) {
     EXPECT_EQ(write_result(4, "\"PORT|Ethernet0\"", "\"admin_status\"", "\"up\"").substr(0, 5),
               "rc=0 ");
     EXPECT_EQ(server.hget(4, "PORT|Ethernet0", "admin_status"), "up");
+}
+
+// Connections the server has accepted so far (INFO's own included).
+static long connections_received(const RedisServer &server) {
+    const std::string info = server.command(0, {"INFO", "stats"}).text;
+    const std::string field = "total_connections_received:";
+    const std::size_t at = info.find(field);
+    return at == std::string::npos ? -1 : std::atol(info.c_str() + at + field.size());
+}
+
+// The connection is made once and kept for every later access. A process forked from the
+// host does not use the host's: its first access connects anew, and the host's connection
+// goes on serving the host.
+TEST(NativeRedisConnection, KeptForEveryAccessAndNotSharedWithAForkedChild) {
+    RedisServer server;
+    ASSERT_TRUE(server.ok()) << server.error();
+    modes::select(modes::Mode::native, server.socket_path());
+    server.hset(0, "PORT_TABLE:Ethernet0", "speed", "100000");
+    const char *cmd = "redis-cli -n 0 hget \"PORT_TABLE:Ethernet0\" \"speed\"";
+    LogCapture quiet;
+    ASSERT_EQ(read_result(cmd, 31), "rc=0 [100000] ");
+    long before = connections_received(server);
+    for (int i = 0; i < 50; ++i) ASSERT_EQ(read_result(cmd, 31), "rc=0 [100000] ");
+    EXPECT_EQ(connections_received(server) - before, 1) << "accesses made connections of their own";
+
+    before = connections_received(server);
+    const pid_t child = ::fork();
+    if (child == 0) ::_exit(read_result(cmd, 31) == "rc=0 [100000] " ? 0 : 1);
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(connections_received(server) - before, 2) << "the child did not connect on its own";
+    before = connections_received(server);
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(read_result(cmd, 31), "rc=0 [100000] ");
+    EXPECT_EQ(connections_received(server) - before, 1);
 }
 
 // A server that accepts connections and never answers: every access gives up after about a

@@ -16,7 +16,8 @@
 using namespace pltfm::test;
 
 TEST(RedisRead, FirstLineTruncatedFailureAndNoLeftovers) {
-    if (modes::mode() == modes::Mode::native) GTEST_SKIP() << "shell commands: the pipe transport only";
+    if (modes::mode() == modes::Mode::native)
+        GTEST_SKIP() << "shell commands: the pipe transport only";
     char buf[32] = "x", small[8] = {};
     EXPECT_EQ(pltfm_redis_read("printf 'abc\\ndef\\n'", buf, 31), PLTFM_SUCCESS);
     EXPECT_STREQ(buf, "abc");
@@ -28,7 +29,9 @@ TEST(RedisRead, FirstLineTruncatedFailureAndNoLeftovers) {
         EXPECT_TRUE(log.contains("pltfm_redis_read: Failed to get true\n")) << log.text();
     }
     // Pipes are closed and children reaped, on success (output left unread) and on failure.
-    const auto fds = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
+    const auto fds = [] {
+        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+    };
     const auto before = fds();
     for (int i = 0; i < 20; ++i) {
         ASSERT_EQ(pltfm_redis_read("seq 1 100000", buf, 8), PLTFM_SUCCESS);
@@ -41,14 +44,17 @@ TEST(RedisRead, FirstLineTruncatedFailureAndNoLeftovers) {
 TEST(RedisWrite, SetsFieldsTogglesAdminStatusAndReportsRefusedWrites) {
     HwEnv env;
     ASSERT_TRUE(env.redis.ok()) << env.redis.error();
-    EXPECT_EQ(pltfm_redis_write(4, "\"PORT|Ethernet0\"", "\"admin_status\"", "\"down\""), PLTFM_SUCCESS);
+    EXPECT_EQ(pltfm_redis_write(4, "\"PORT|Ethernet0\"", "\"admin_status\"", "\"down\""),
+              PLTFM_SUCCESS);
     EXPECT_EQ(env.redis.hget(4, "PORT|Ethernet0", "admin_status"), "down");
     // The key holds a string: redis-cli prints "WRONGTYPE ..." (no "(error)" when piped).
     ASSERT_TRUE(env.redis.set(4, "PORT|Ethernet8", "plain"));
     {
         LogCapture log;
-        EXPECT_EQ(pltfm_redis_write(4, "\"PORT|Ethernet8\"", "\"admin_status\"", "\"up\""), PLTFM_NOTFOUND);
-        EXPECT_TRUE(log.contains("Failed to set redis-cli -n 4 hset \"PORT|Ethernet8\" \"admin_status\" \"up\"\n"))
+        EXPECT_EQ(pltfm_redis_write(4, "\"PORT|Ethernet8\"", "\"admin_status\"", "\"up\""),
+                  PLTFM_NOTFOUND);
+        EXPECT_TRUE(log.contains(
+            "Failed to set redis-cli -n 4 hset \"PORT|Ethernet8\" \"admin_status\" \"up\"\n"))
             << log.text();
     }
     // Each action moves the port only out of the opposite status; an unknown status stays.
@@ -56,14 +62,19 @@ TEST(RedisWrite, SetsFieldsTogglesAdminStatusAndReportsRefusedWrites) {
     const struct {
         pltfm_act_t action;
         const char *from, *to;
-    } moves[] = {{PLTFM_ACT_ADMIN_DOWN, "up", "down"},     {PLTFM_ACT_ADMIN_DOWN, "down", "down"},
-                 {PLTFM_ACT_ADMIN_UP, "down", "up"},       {PLTFM_ACT_ADMIN_UP, "up", "up"},
-                 {PLTFM_ACT_ADMIN_DOWN, "testing", "testing"}, {PLTFM_ACT_ADMIN_UP, "testing", "testing"},
+    } moves[] = {{PLTFM_ACT_ADMIN_DOWN, "up", "down"},
+                 {PLTFM_ACT_ADMIN_DOWN, "down", "down"},
+                 {PLTFM_ACT_ADMIN_UP, "down", "up"},
+                 {PLTFM_ACT_ADMIN_UP, "up", "up"},
+                 {PLTFM_ACT_ADMIN_DOWN, "testing", "testing"},
+                 {PLTFM_ACT_ADMIN_UP, "testing", "testing"},
                  {PLTFM_ACT_INVALID, "up", "up"}};
     for (const auto &m : moves) {
-        ASSERT_TRUE(env.redis.del(4, "PORT|Ethernet8") && env.redis.hset(4, "PORT|Ethernet8", "admin_status", m.from));
+        ASSERT_TRUE(env.redis.del(4, "PORT|Ethernet8") &&
+                    env.redis.hset(4, "PORT|Ethernet8", "admin_status", m.from));
         pltfm_transceiver_hw_oir_action(9, m.action);
-        EXPECT_EQ(env.redis.hget(4, "PORT|Ethernet8", "admin_status"), m.to) << m.action << " " << m.from;
+        EXPECT_EQ(env.redis.hget(4, "PORT|Ethernet8", "admin_status"), m.to)
+            << m.action << " " << m.from;
     }
     ASSERT_TRUE(env.redis.del(4, "PORT|Ethernet8"));
     pltfm_transceiver_hw_oir_action(9, PLTFM_ACT_ADMIN_UP);  // no status: no key is made
@@ -74,9 +85,37 @@ TEST(RedisWrite, SetsFieldsTogglesAdminStatusAndReportsRefusedWrites) {
     {
         LogCapture log;
         pltfm_transceiver_hw_oir_action(9, PLTFM_ACT_ADMIN_DOWN);
-        EXPECT_TRUE(log.contains("pltfm_transceiver_hw_oir_action: Port 8 admin down failed\n")) << log.text();
+        EXPECT_TRUE(log.contains("pltfm_transceiver_hw_oir_action: Port 8 admin down failed\n"))
+            << log.text();
     }
     EXPECT_EQ(env.redis.hget(4, "PORT|Ethernet8", "admin_status"), "up");
+}
+
+// A write's command line is formatted into 128 characters: one of 127 runs, a longer one is
+// never run (cut, it could end inside a quoted word), in either mode.
+TEST(RedisWrite, CommandLinesLongerThanTheirBufferAreNeverRun) {
+    HwEnv env;
+    ASSERT_TRUE(env.redis.ok()) << env.redis.error();
+    const std::string key = "\"PORT|Ethernet0\"", field = "\"admin_status\"";
+    const std::string head = "redis-cli -n 4 hset " + key + " " + field + " ";
+    for (const std::size_t length : {std::size_t{127}, std::size_t{128}, std::size_t{140}}) {
+        SCOPED_TRACE(length);
+        const std::string text(length - head.size() - 2, 'x');
+        ASSERT_TRUE(env.redis.hset(4, "PORT|Ethernet0", "admin_status", "up"));
+        LogCapture log;
+        const pltfm_status_t rc =
+            pltfm_redis_write(4, key.c_str(), field.c_str(), ("\"" + text + "\"").c_str());
+        if (length < 128) {
+            EXPECT_EQ(rc, PLTFM_SUCCESS) << log.text();
+            EXPECT_EQ(env.redis.hget(4, "PORT|Ethernet0", "admin_status"), text);
+        } else {
+            EXPECT_EQ(rc, PLTFM_NOTFOUND);
+            const std::string cut = (head + "\"" + text).substr(0, 127);
+            EXPECT_TRUE(log.contains("pltfm_redis_write: Failed to open " + cut + "\n"))
+                << log.text();
+            EXPECT_EQ(env.redis.hget(4, "PORT|Ethernet0", "admin_status"), "up");
+        }
+    }
 }
 
 TEST(RedisInfo, ClassifiesModuleRecords) {
@@ -99,15 +138,20 @@ TEST(RedisInfo, ClassifiesModuleRecords) {
         env.record("Ethernet0", c.type, c.compliance, c.connector, c.length);
         char cable[24] = {};
         LogCapture log;
-        ASSERT_EQ(pltfm_transceiver_info_get_from_redis(make_port("Ethernet0", 30), cable), PLTFM_SUCCESS) << c.type;
+        ASSERT_EQ(pltfm_transceiver_info_get_from_redis(make_port("Ethernet0", 30), cable),
+                  PLTFM_SUCCESS)
+            << c.type;
         EXPECT_STREQ(cable, c.cable) << c.type << "/" << c.compliance;
-        EXPECT_TRUE(log.contains("pltfm_transceiver_info_get_from_redis: " + c.line + "\n")) << log.text();
+        EXPECT_TRUE(log.contains("pltfm_transceiver_info_get_from_redis: " + c.line + "\n"))
+            << log.text();
     }
     // Absent module: not found, buffer untouched.
     char cable[24] = "keep";
     for (const char *status : {"0", ""}) {
         env.redis.hset(6, "TRANSCEIVER_STATUS|Ethernet0", "status", status);
-        EXPECT_EQ(pltfm_transceiver_info_get_from_redis(make_port("Ethernet0", 30), cable), PLTFM_NOTFOUND) << status;
+        EXPECT_EQ(pltfm_transceiver_info_get_from_redis(make_port("Ethernet0", 30), cable),
+                  PLTFM_NOTFOUND)
+            << status;
     }
     EXPECT_STREQ(cable, "keep");
 }
@@ -119,7 +163,11 @@ TEST(HostileNames, NeverReachAShell) {
     const std::string marker = tmp / "pwned";
     const std::string names[] = {
         "E\";touch " + marker + ";\"",  // too long as well
-        "$(touch x)", "`touch x`", "Eth\nrm", "Eth0 x", "Eth'0",
+        "$(touch x)",
+        "`touch x`",
+        "Eth\nrm",
+        "Eth0 x",
+        "Eth'0",
         "Ethernet0123456789012345",  // 24 characters, no room for a terminator
     };
     ASSERT_EQ(::chdir(tmp.path().c_str()), 0);
