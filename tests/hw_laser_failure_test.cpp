@@ -106,6 +106,8 @@ TEST(LaserRoutine, ModulePulledBeforeEachReadInTurn) {
             if (pull_at == 0) {  // all present
                 EXPECT_EQ(rc, PLTFM_SUCCESS);
                 EXPECT_EQ(registers.reads(), count);
+                // Application 1's lane counts as the module gives them, then the mask.
+                EXPECT_TRUE(log.contains(mask + "Port 4 default lane count 0x44\n")) << log.text();
                 EXPECT_TRUE(log.contains(mask + "media_lane_mask=0xf0 For Port 4\n")) << log.text();
                 EXPECT_EQ(last_line(log.text()), helper + a.change) << log.text();
                 continue;
