@@ -1,9 +1,13 @@
 // The library in a daemon: a host process whose standard input, output and error are closed
-// before it loads libpltfm.so, so that the library's own files and sockets get descriptors 0,
-// 1 and 2. Across start-up, bring-up, a tuning rescan and port-down no descriptor may leak, and
-// the log, which goes to the closed standard error, must never land in a file or a connection
-// of the library: the EEPROM files, the tuning files, the port configuration and Redis stay
-// exactly as the steps leave them. Once with redis-cli and once over the native connection.
+// before it loads libpltfm.so. Left closed, they would be the first descriptors the library's
+// own files, pipes and connection get, and its log, written to descriptor 2, could land in
+// one of them; the library opens the closed ones on /dev/null when it is loaded. Across
+// start-up, bring-up, a tuning rescan and port-down no descriptor may leak, and nothing may be
+// written where the steps do not write: the EEPROM files, the tuning files, the port
+// configuration and Redis stay exactly as the steps leave them. With all three closed, once
+// with redis-cli and once over the native connection; and over the native connection with
+// only standard error closed, where the connection itself would be descriptor 2.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,6 +20,7 @@
 #include <vector>
 
 #include "fake_platform.h"
+#include "pi_database_internal.h"
 #include "platform_hw_internal.h"
 #include "redis_server.h"
 #include "test_util.h"
@@ -100,14 +105,25 @@ std::map<std::string, std::string> parse_report(const std::string &text) {
     return out;
 }
 
-// Runs the daemon host with no descriptor open at all; its exit status.
-int run_host(const std::vector<std::string> &args) {
+// "0:inherit:/dev/null 1:inherit:/dev/null ..." for descriptors 0 to count - 1.
+std::string on_dev_null(int count) {
+    std::string out;
+    for (int fd = 0; fd < count; ++fd)
+        out += (fd > 0 ? " " : "") + std::to_string(fd) + ":inherit:/dev/null";
+    return out;
+}
+
+// Runs the daemon host with no descriptor open but, if `open_below` is given, /dev/null on
+// the descriptors below it; its exit status.
+int run_host(const std::vector<std::string> &args, int open_below = 0) {
     std::vector<char *> argv;
     for (const auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
     argv.push_back(nullptr);
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::close_range(0, ~0U, 0);
+        for (int fd = 0; fd < open_below; ++fd)
+            if (::open("/dev/null", O_RDWR) != fd) ::_exit(126);
         ::execv(argv[0], argv.data());
         ::_exit(127);
     }
@@ -117,10 +133,18 @@ int run_host(const std::vector<std::string> &args) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-class DaemonDescriptors : public ::testing::TestWithParam<std::string> {};
+struct Daemon {
+    const char *name;
+    bool native;            // Redis over the native connection, else through redis-cli
+    int standard_open = 0;  // standard descriptors the host has open (/dev/null), from 0
+};
+void PrintTo(const Daemon &daemon, std::ostream *os) { *os << daemon.name; }
+
+class DaemonDescriptors : public ::testing::TestWithParam<Daemon> {};
 
 TEST_P(DaemonDescriptors, StandardDescriptorsClosedBeforeTheLibraryIsLoaded) {
-    const bool native = GetParam() == "native";
+    const bool native = GetParam().native;
+    const int standard_open = GetParam().standard_open;
     RedisServer redis;
     ASSERT_TRUE(redis.ok()) << redis.error();
     if (native)
@@ -158,14 +182,17 @@ TEST_P(DaemonDescriptors, StandardDescriptorsClosedBeforeTheLibraryIsLoaded) {
 
     TempDir dir;
     const int status = run_host({PLTFM_DAEMON_HOST, PLTFM_LIBRARY, dir / "report", next, tuning,
-                                 fake.tuning_dir() + "/csv_rescan", kCmis.spec(), kQsfp28.spec()});
-    ASSERT_EQ(status, 0);
+                                 fake.tuning_dir() + "/csv_rescan", kCmis.spec(), kQsfp28.spec()},
+                                standard_open);
+    // 141: ended by SIGPIPE, as a log line written into a connection the server dropped ends it.
+    ASSERT_EQ(status, 0) << "the host's exit status";
     const std::string text = read_file(dir / "report");
     auto report = parse_report(text);
     ASSERT_TRUE(report.contains("done")) << text;
 
     // Each step did its work.
-    EXPECT_EQ(report["descriptors start"], "") << "the host began with descriptors open";
+    EXPECT_EQ(report["descriptors start"], on_dev_null(standard_open))
+        << "the host began with other descriptors";
     EXPECT_EQ(report["pre_init"], "0") << text;
     for (const HostPort &p : {kCmis, kQsfp28}) {
         EXPECT_NE(report["port_pre_init " + p.name()], "0") << "no tuning for " << p.name() << "\n"
@@ -177,10 +204,13 @@ TEST_P(DaemonDescriptors, StandardDescriptorsClosedBeforeTheLibraryIsLoaded) {
     }
     EXPECT_EQ(report["rescan"], "reloaded") << text;
 
-    // Descriptors: what the library holds once it runs it keeps, the same ones, through the
-    // rescan and port-down; that is nothing through redis-cli, and the one connection,
-    // closed on exec, over the native one.
+    // What the library holds once it runs it keeps, the same descriptors, through the rescan
+    // and port-down; that is nothing through redis-cli, and the one connection, closed on
+    // exec, over the native one.
+    // Loading the library put /dev/null where the standard descriptors were: its log goes
+    // there, and none of its own descriptors can be 0, 1 or 2.
     const std::string loaded = report["descriptors loaded"], up = report["descriptors up"];
+    EXPECT_EQ(loaded, on_dev_null(3)) << text;
     EXPECT_EQ(report["descriptors rescan"], up) << text;
     EXPECT_EQ(report["descriptors down"], up) << text;
     ASSERT_EQ(up.rfind(loaded, 0), 0u) << "descriptors of the host were closed\n" << text;
@@ -207,7 +237,46 @@ TEST_P(DaemonDescriptors, StandardDescriptorsClosedBeforeTheLibraryIsLoaded) {
     EXPECT_EQ(info.text.find("errorstat_"), std::string::npos) << info.text;
 }
 
-INSTANTIATE_TEST_SUITE_P(RedisModes, DaemonDescriptors, ::testing::Values("cli", "native"),
-                         [](const auto &mode) { return mode.param; });
+// A host may also close standard input once the library is loaded: the library's next file
+// then gets descriptor 0, and must be closed like any other. Tuning files and directories,
+// EEPROM reads and writes, each with descriptor 0 free.
+TEST(DescriptorZero, FilesTheLibraryOpensOnDescriptor0AreClosedToo) {
+    FakePlatform fake;
+    fake.cage(1, qsfp28_optic());
+    ASSERT_TRUE(fake.ok()) << fake.error();
+    fake.activate();
+    LogCapture quiet;
+    const int saved = ::dup(STDIN_FILENO);
+    ASSERT_GE(saved, 0);
+    ASSERT_EQ(::close(STDIN_FILENO), 0);
+    // Whether descriptor 0 is free again; one left open is closed, so each step starts alike.
+    auto free_again = [] {
+        if (::fcntl(STDIN_FILENO, F_GETFD) == -1) return true;
+        ::close(STDIN_FILENO);
+        return false;
+    };
+    {
+        pltfm::database::Tree tree;
+        EXPECT_EQ(pltfm::database::pi_database_init(tree, PLTFM_EXAMPLES_DIR "/platform/CSV"),
+                  PLTFM_SUCCESS);
+        EXPECT_TRUE(free_again()) << "after a tuning load";
+        pltfm::database::discard(tree);
+    }
+    pltfm_port_t port{};
+    port.fp_port_id = 30;  // cage 1
+    port.fp_num_lanes = 4;
+    uint8_t byte = 0;
+    EXPECT_EQ(pltfm_eeprom_get_from_i2c(port, 0, 86, &byte, 1), PLTFM_SUCCESS);
+    EXPECT_TRUE(free_again()) << "after an EEPROM read";
+    EXPECT_EQ(pltfm_eeprom_set_to_i2c(port, 0, 86, byte), PLTFM_SUCCESS);
+    EXPECT_TRUE(free_again()) << "after an EEPROM write";
+    ::dup2(saved, STDIN_FILENO);
+    ::close(saved);
+}
+
+INSTANTIATE_TEST_SUITE_P(RedisModes, DaemonDescriptors,
+                         ::testing::Values(Daemon{"cli", false}, Daemon{"native", true},
+                                           Daemon{"native_only_error_closed", true, 2}),
+                         [](const auto &daemon) { return std::string(daemon.param.name); });
 
 }  // namespace
