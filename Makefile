@@ -1,44 +1,64 @@
 # Entry points for people and CI. Each target installs what is missing (Debian packages),
 # configures, builds and runs. Build trees: build/ (plain), build-asan/, build-tsan/.
+# `make help` lists the targets: the text after `## ` on each target's line.
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
-APT_PACKAGES := cmake ninja-build g++ make pkg-config file libgtest-dev libgmock-dev \
-	libbenchmark-dev libhiredis-dev redis-server redis-tools libcli11-dev nlohmann-json3-dev dpkg-dev \
+# What the library and pltfm-sim need to build and run (`make demo`), then what the tests,
+# the sanitizer and fuzz builds, the benchmarks, the pages' screenshots and the package add.
+DEMO_PACKAGES := cmake ninja-build g++ make pkg-config libhiredis-dev redis-server redis-tools \
+	libcli11-dev nlohmann-json3-dev
+APT_PACKAGES := $(DEMO_PACKAGES) file libgtest-dev libgmock-dev libbenchmark-dev dpkg-dev \
 	man-db groff-base clang libclang-rt-14-dev chromium-headless-shell fonts-dejavu-core
+# apt-get runs through sudo unless make already runs as root.
+SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
 # Seconds each fuzzer runs in `make fuzz`; how long `make soak` runs.
 FUZZ_SECONDS ?= 60
 SOAK_SECONDS ?= 300
 # Fuzzers `make fuzz` runs, by name (build-fuzz/fuzz/<name>_fuzzer); empty: every one built.
 FUZZERS ?=
 
-.PHONY: all deps build test test-asan test-tsan test-sequences bench fuzz soak demo docs package clean
+.PHONY: all help deps deps-demo build test test-asan test-tsan test-sequences bench fuzz soak demo \
+	docs package clean
 
-all: build
+all: build ## same as build
 
-deps:
-	@missing=""; for p in $(APT_PACKAGES); do \
+help: ## this list
+	@sed -n 's/^\([a-z-]*\):.*## \(.*\)/\1\t\2/p' $(firstword $(MAKEFILE_LIST)) | expand -t 16
+
+# Installs the packages of $(1) that dpkg does not list as installed, in one apt-get run.
+define apt_install
+	@missing=""; for p in $(1); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
 	  echo "installing:$$missing"; \
-	  apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $$missing; \
+	  $(SUDO) apt-get update && \
+	  $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $$missing; \
 	fi
+endef
 
-build: deps
-	cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+deps: ## install every Debian package the targets below use (apt-get)
+	$(call apt_install,$(APT_PACKAGES))
+
+deps-demo: ## install only what the library and pltfm-sim need
+	$(call apt_install,$(DEMO_PACKAGES))
+
+build: deps ## configure and build everything in build/: library, tools, tests
+	cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLTFM_BUILD_TESTS=ON \
+	  -DPLTFM_BUILD_TOOLS=ON $(CMAKE_FLAGS)
 	cmake --build build -j $(JOBS)
 
-test: build
+test: build ## build everything in build/ and run every test (ctest)
 	ctest --test-dir build --output-on-failure -j $(JOBS)
 
-test-asan: deps
+test-asan: deps ## the tests under AddressSanitizer and UBSan, in build-asan/
 	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPLTFM_SANITIZE=address $(CMAKE_FLAGS)
 	cmake --build build-asan -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --test-dir build-asan --output-on-failure -j $(JOBS)
 
-test-tsan: deps
+test-tsan: deps ## the tests under ThreadSanitizer, in build-tsan/
 	cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPLTFM_SANITIZE=thread $(CMAKE_FLAGS)
 	cmake --build build-tsan -j $(JOBS)
 	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
@@ -52,13 +72,13 @@ SEEDS ?= 50
 SEED ?=
 CONCURRENT ?=
 REDIS ?=
-test-sequences: build
+test-sequences: build ## more event-order sequences: SEEDS=n random ones, or SEED=s replayed
 	PLTFM_SEQUENCE_SEED=$(SEED) PLTFM_SEQUENCE_COUNT=$(SEEDS) PLTFM_SEQUENCE_CONCURRENT=$(CONCURRENT) \
 	  PLTFM_SEQUENCE_REDIS=$(REDIS) \
 	  build/tests/event_order_test --gtest_filter='EventOrdersChosen.*'
 
 # Release build of the benchmarks only, then every benchmark binary.
-bench: deps
+bench: deps ## the benchmarks, Release build in build-bench/
 	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DPLTFM_BUILD_BENCH=ON \
 	  -DPLTFM_BUILD_TESTS=OFF -DPLTFM_BUILD_TOOLS=OFF $(CMAKE_FLAGS)
 	cmake --build build-bench -j $(JOBS)
@@ -68,7 +88,7 @@ bench: deps
 # dictionary. New inputs go to build-fuzz/corpus/<name>; a finding stops the run, fails the
 # target and leaves its reproducer as build-fuzz/findings/<name>-crash-*. The fuzzers are
 # those fuzz/CMakeLists.txt builds; the case below picks each one's dictionary and extra seeds.
-fuzz: deps
+fuzz: deps ## every fuzzer for FUZZ_SECONDS (default 60), in build-fuzz/
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DPLTFM_BUILD_FUZZERS=ON -DPLTFM_BUILD_TESTS=OFF -DPLTFM_BUILD_TOOLS=OFF $(CMAKE_FLAGS)
 	cmake --build build-fuzz -j $(JOBS) --target pltfm_fuzzers
@@ -96,26 +116,34 @@ fuzz: deps
 # The whole library for SOAK_SECONDS against a private redis-server and a fake platform tree
 # (build-soak/): prints a table of samples, writes build-soak/soak.csv and soak.svg, and
 # fails when memory grows or descriptors, threads or children leak.
-soak: deps
+soak: deps ## the whole library for SOAK_SECONDS (default 300), in build-soak/
 	cmake -S . -B build-soak -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLTFM_BUILD_TESTS=OFF \
 	  $(CMAKE_FLAGS)
 	cmake --build build-soak -j $(JOBS) --target pltfm-soak
 	cd build-soak && ./tools/pltfm-soak --seconds $(SOAK_SECONDS) --csv soak.csv --log pltfm-soak.log
 
 # The simulated switch: start-up, bring-up of every port, a module swap and a tuning rescan
-# (about a minute). The library's log is kept in build/pltfm-sim.log.
-demo: build
-	build/tools/pltfm-sim --log $(CURDIR)/build/pltfm-sim.log
+# (about ten seconds; without --no-compare pltfm-sim also brings the switch up twice more, once
+# per Redis mode, for half a minute). Installs and builds only the library and pltfm-sim; build/
+# is configured without the tests unless `make build` or `make test` configured it already,
+# and with no build type (no optimisation, no debug information): the quickest build on a
+# fresh machine, and the run does not need the speed. `make test` configures it again.
+# The library's log is kept in build/pltfm-sim.log.
+demo: deps-demo ## build the library and pltfm-sim only, and run the simulated switch
+	@[ -f build/CMakeCache.txt ] || { set -x; cmake -S . -B build -G Ninja \
+	  -DCMAKE_BUILD_TYPE= -DPLTFM_BUILD_TESTS=OFF $(CMAKE_FLAGS); }
+	cmake --build build -j $(JOBS) --target pltfm-sim
+	build/tools/pltfm-sim --no-compare --log $(CURDIR)/build/pltfm-sim.log
 
 # The README's screenshots (docs/*.png) of the tuning report and of a simulated switch run,
 # taken with headless Chromium; the pages themselves stay in build/docs.
-docs: build
+docs: build ## the screenshots docs/*.png, from fresh pages in build/docs
 	tools/html/doc_pages.sh build
 
 # Debian package of the library, headers, pkg-config file and tools (CPack, into build/).
-package: build
+package: build ## the Debian package build/libpltfm_<version>_<arch>.deb
 	cd build && cpack -G DEB
 	@ls -1 build/libpltfm_*.deb
 
-clean:
+clean: ## remove every build tree
 	rm -rf build build-asan build-tsan build-bench build-fuzz build-soak

@@ -2,13 +2,17 @@
 # Writes the pages the README shows and their screenshots into docs/ (run by `make docs` from
 # the top of the tree, after the build): the report of the sample tuning directory with the
 # simulated switch's ports, the report of a copy with a hole, an outlier and a repeated port,
-# and a full run of the simulated switch.
+# and a full run of the simulated switch. The pages name no path of the machine that made
+# them: paths below the tree are written relative to it and the run's temporary directories
+# as their templates (/tmp/pltfm-sim-XXXXXX), so the screenshots are the same on any machine.
 set -eu
 build=${1:-build}
 pages=$build/docs
 shot=tools/html/chromium.sh
 rm -rf "$pages"
 mkdir -p "$pages" docs
+tmp=$(mktemp -d "${TMPDIR:-/tmp}/pltfm-docs.XXXXXX")
+trap 'rm -rf "$tmp"' EXIT
 
 coverage="--port-config examples/platform/port_config.ini --cable-types OPTICS,DAC_1M,DAC_3M"
 # Exit status 1 only says the report flagged something; the page is written.
@@ -30,7 +34,20 @@ awk -F, -v OFS=, 'NR >= 114 && NR <= 121 { v[NR + 9] = $0 }
 # shellcheck disable=SC2086
 report "$flawed" $coverage --html "$pages/tuning-report-flawed.html"
 
-"$build/tools/pltfm-sim" --html "$pages/switch-run.html" --log "$pages/pltfm-sim.log" >/dev/null
+TMPDIR=$tmp "$build/tools/pltfm-sim" --html "$pages/switch-run.html" --log "$pages/pltfm-sim.log" >/dev/null
+
+# Machine paths out of the pages: the build tree, then the source tree, then the temporary
+# directories (a mkdtemp name ends in six random characters).
+re() { printf '%s' "$1" | sed 's/[]\/$*.^+?(){}|[]/\\&/g'; }
+build_abs=$(cd "$build" && pwd -P)
+tree_abs=$(pwd -P)
+for page in "$pages"/*.html; do
+  sed -i -E -e "s/$(re "$build_abs")\//build\//g" -e "s/$(re "$tree_abs")\///g" \
+    -e "s/$(re "$PWD")\///g" -e "s/$(re "$tmp")\/([a-z-]+-)[A-Za-z0-9]{6}/\/tmp\/\1XXXXXX/g" "$page"
+  for p in "$build_abs" "$tree_abs" "$PWD" "$tmp"; do
+    if grep -qF "$p" "$page"; then echo "doc_pages.sh: $page still names $p" >&2; exit 1; fi
+  done
+done
 
 "$shot" shot "$pages/tuning-report.html" docs/tuning-report.png 1400x1700
 "$shot" shot "$pages/tuning-report-flawed.html" docs/tuning-report-flawed.png 1400x1700

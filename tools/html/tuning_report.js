@@ -58,6 +58,12 @@
     return g.cable_type + ' ' + g.vendor + ' ' + g.speed + ' ' + g.encoding;
   }
 
+  // Base names of files, sorted: the loader reads a directory in the file system's order,
+  // which differs from one machine to the next.
+  function fileNames(files) {
+    return files.map(function (f) { return esc(f.replace(/^.*\//, '')); }).sort().join(', ');
+  }
+
   function header(d) {
     var c = d.counts, s = '<h1>Tuning report: ' + esc(d.directory) + '</h1>';
     s += '<p>' + (d.valid ? '<span class="verdict pass">loads</span> ' : '<span class="verdict fail">does not load</span> ') +
@@ -74,9 +80,7 @@
     s += figure('lint findings', c.findings, c.findings ? 'bad' : 'good') + '</div>';
     s += '<table class="meta">';
     s += '<tr><td>directory</td><td class="mono">' + esc(d.directory) + '</td></tr>';
-    s += '<tr><td>files read</td><td class="mono">' + (d.files.length ? d.files.map(function (f) {
-      return esc(f.replace(/^.*\//, ''));
-    }).join(', ') : 'none') + '</td></tr>';
+    s += '<tr><td>files read</td><td class="mono">' + (d.files.length ? fileNames(d.files) : 'none') + '</td></tr>';
     if (d.port_config) s += '<tr><td>port configuration</td><td class="mono">' + esc(d.port_config) + '</td></tr>';
     return s + '</table>';
   }
@@ -170,7 +174,7 @@
         '<td class="num' + (g.holes.length ? ' bad' : '') + '">' + g.holes.length + '</td>' +
         '<td class="num' + (outliers ? ' bad' : '') + '">' + outliers + '</td>' +
         '<td' + (g.duplicates.length ? ' class="bad"' : '') + '>' + (g.duplicates.map(function (set) { return set.join(' = '); }).join('; ') || '0') + '</td>' +
-        '<td class="mono">' + g.files.map(function (f) { return esc(f.replace(/^.*\//, '')); }).join(', ') + '</td></tr>';
+        '<td class="mono">' + fileNames(g.files) + '</td></tr>';
     });
     return s + '</table>';
   }
@@ -235,7 +239,7 @@
       (g.duplicates.length ? '<span class="tag dup">repeated: ' + esc(g.duplicates.map(function (set) {
         return 'front ports ' + set.join(' = ');
       }).join('; ')) + '</span>' : '') +
-      '<span class="muted mono" style="font-size:11px">' + esc(g.files.join(', ')) + '</span></h3>';
+      '<span class="muted mono" style="font-size:11px">' + esc(g.files.slice().sort().join(', ')) + '</span></h3>';
     if (g.holes.length) {
       s += '<p class="note">No row for ' + esc(holeText(g.holes)) + '.</p>';
     }
