@@ -196,9 +196,12 @@ pltfm_status_t pltfm_transceiver_configure(pltfm_port_t port, pltfm_port_state_t
         // Only a port the library took down for a module exchange is brought back up, so the
         // OS re-creates it with the new module; any other port-down leaves the operator's
         // administrative status alone.
-        if (admin_down_by_library[slot]) {
-            admin_down_by_library[slot] = false;
-            pltfm_transceiver_hw_oir_action(static_cast<int32_t>(slot), PLTFM_ACT_ADMIN_UP);
+        if (admin_cycle[slot] != AdminCycle::none) {
+            const IntfName stored = intf_name_of(port_ar[slot]);
+            if (stored.safe())
+                close_admin_cycle(slot, stored.c_str());
+            else
+                admin_cycle[slot] = AdminCycle::none;
         }
     } else {
         const auto s = port_slot(port.fp_port_id, port.fp_start_lane);
@@ -218,7 +221,7 @@ pltfm_status_t pltfm_transceiver_configure(pltfm_port_t port, pltfm_port_state_t
         switch (state) {
             case PLTFM_PORT_PRE_INIT:
                 // The port is being created: an exchange cycle still open has nothing to undo.
-                admin_down_by_library[slot] = false;
+                admin_cycle[slot] = AdminCycle::none;
                 pthread_mutex_unlock(&mutex);
                 (void)pltfm_transceiver_configure_helper(slot, PLTFM_PORT_PRE_INIT);
                 pthread_mutex_lock(&mutex);

@@ -4,8 +4,8 @@
 #include "intf_name.h"
 #include "platform_hw_internal.h"
 
-// Access rules: `mutex` guards port_ar, port_state_ar, port_attr_list and
-// admin_down_by_library; port_ar is written only by pltfm_transceiver_configure.
+// Access rules: `mutex` guards port_ar, port_state_ar, port_attr_list and admin_cycle;
+// port_ar is written only by pltfm_transceiver_configure.
 // i2c_mutex[cage_lock_slot(s)] is held by the laser routine across its register
 // read-modify-write. The two are never held together.
 pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
@@ -20,7 +20,7 @@ int32_t port_default_speed_ar[PLTFM_PORT_SLOT_TABLE_SIZE];
 
 namespace pltfm::hw {
 
-bool admin_down_by_library[PLTFM_PORT_SLOT_TABLE_SIZE];
+AdminCycle admin_cycle[PLTFM_PORT_SLOT_TABLE_SIZE];
 
 IntfName intf_name_of(const pltfm_port_t &port) noexcept {
     IntfName n{};
