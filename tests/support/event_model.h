@@ -67,6 +67,7 @@ struct Model {
     std::map<std::string, Port> ports;  // every name ever used
     int tuning_in_use = 0;              // versions: 0 sample, 1 changed, 2 broken
     int tuning_in_dir = 0;
+    bool redis_stalled = false;  // the server is frozen: the library falls back on everything
 };
 
 inline constexpr int kTuningVersions = 3;
@@ -75,7 +76,8 @@ inline constexpr int kBrokenTuning = 2;
 std::vector<PortDef> current_ports(const Model &m);
 std::optional<PortDef> port_def(const Model &m, const std::string &name);
 
-// The speed the library must use: db 0 when it holds a number, else the default.
+// The speed the library must use: db 0 when it holds a number and Redis answers, else the
+// default.
 long effective_speed(const Model &m, const std::string &name);
 
 // What pre-initialising `p` must give now: the reference key of its tuning and its lane
