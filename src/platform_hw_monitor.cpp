@@ -69,8 +69,13 @@ constexpr auto kPassPeriod = std::chrono::seconds(1);
 // were missed), when the module in the cage is identified afresh.
 enum class Visit { poll, module_news };
 
-// One slot of a pass; the thread's working storage comes from the caller.
-void visit_slot(uint32_t slot, Visit visit, char (&stored_text)[1024], char (&fresh_text)[1024]) {
+// The thread's working storage for the key texts. Thread-local: passes and event visits may
+// run on the monitor thread or, in tests, on the caller's.
+thread_local char stored_text[1024];
+thread_local char fresh_text[1024];
+
+// One visit of a slot, for a pass or for news of its module.
+void visit_slot(uint32_t slot, Visit visit) {
     static constexpr const char *kFunc = "pltfm_transceiver_hw_oir_monitor";
     const int p = static_cast<int>(slot) - 1;
     char cmd[128] = {};
@@ -186,11 +191,6 @@ std::vector<uint32_t> slots_named(const std::vector<std::string> &interfaces) {
     return slots;
 }
 
-// Thread-local: passes and event visits may run on the monitor thread or, in tests, on the
-// caller's.
-thread_local char t_stored_text[1024];
-thread_local char t_fresh_text[1024];
-
 }  // namespace
 
 namespace pltfm::hw {
@@ -204,12 +204,12 @@ void oir_monitor_pass() {
         events != nullptr && events->ensure() == pltfm::redis::KeyspaceEvents::Subscription::made_again)
         visit = Visit::module_news;  // the events sent meanwhile are gone
     for (uint32_t slot = 1; slot <= PLTFM_PORT_SLOT_MAX; ++slot)
-        visit_slot(slot, visit, t_stored_text, t_fresh_text);
+        visit_slot(slot, visit);
 }
 
 std::size_t oir_visit_module_events(const std::vector<std::string> &interfaces) {
     const std::vector<uint32_t> slots = slots_named(interfaces);
-    for (uint32_t slot : slots) visit_slot(slot, Visit::module_news, t_stored_text, t_fresh_text);
+    for (uint32_t slot : slots) visit_slot(slot, Visit::module_news);
     return slots.size();
 }
 
