@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform_hw.h"
@@ -98,6 +99,12 @@ IntfName intf_name_of(const pltfm_port_t &port) noexcept;
 inline constexpr const char *kInvalidPortMessage =
     "Invalid port %s: serdes %d, start lane %d, lanes %d is outside this board.";
 
+// One HSET of several fields of a hash (a port's published state), through the transport in
+// use and under the stall rule, without a message: the caller reports. Key, fields and values
+// must stand inside double quotes unchanged: no '"', '\\', '$' or '`'. True when Redis set them.
+bool write_fields_quietly(int db, const std::string &key,
+                          const std::vector<std::pair<std::string, std::string>> &fields) noexcept;
+
 // What an administrative action did: wrote the new status; had nothing to do (the status
 // does not read the opposite state, or is missing); or could not read or write the status.
 enum class AdminWrite { written, not_needed, failed };
@@ -118,6 +125,24 @@ enum class AdminCycle : uint8_t {
 };
 // Cleared by the port's pre-initialisation: a port being created has no cycle to close.
 extern AdminCycle admin_cycle[PLTFM_PORT_SLOT_TABLE_SIZE];
+// When the slot's cycle was opened (the "down" written), in milliseconds of the system clock.
+// Guarded by `mutex`.
+extern int64_t admin_cycle_since_ms[PLTFM_PORT_SLOT_TABLE_SIZE];
+// Opens slot's cycle now (the caller holds `mutex` and has written the "down").
+void open_admin_cycle(uint32_t slot) noexcept;
+
+// What the laser routine last did with the slot's module. Guarded by `mutex`.
+enum class Lasers : uint8_t {
+    unknown,       // not set up since start-up
+    enabled,       // its lanes' transmitters enabled (SFF-8636 TX disable bits cleared)
+    disabled,      // its lanes' transmitters disabled (bits set)
+    not_written,   // a CMIS module: the change is computed and reported, never written
+    not_an_optic,  // no transmitters to manage
+    not_managed,   // an optic at a lane speed whose memory map the routine does not touch
+    unreadable,    // the TX disable register could not be read
+};
+extern Lasers lasers_ar[PLTFM_PORT_SLOT_TABLE_SIZE];
+const char *lasers_text(Lasers lasers) noexcept;
 
 // The port-down that closes slot i's cycle: writes "up" or leaves it owed. The caller holds
 // `mutex` and has copied the slot's interface name.
@@ -178,6 +203,20 @@ const LaneSpeedClass *lane_speed_class(long speed, int32_t lanes) noexcept;
 // or its EEPROM when that record gave no answer; none when neither identified a module.
 enum class CableTypeSource { none, state_db, eeprom };
 CableTypeSource identify_cable_type(const pltfm_port_t &port, char (&cable_type)[24]) noexcept;
+
+// Where pltfm_transceiver_info_get took a port's answer from: the module (what the slot
+// stored after a recorded insertion, the state database's record, or the EEPROM) and the
+// speed.
+enum class ModuleSource { stored, state_db, eeprom };
+struct InfoSource {
+    ModuleSource module = ModuleSource::stored;
+    long speed = 0;
+    SpeedSource speed_from = SpeedSource::port_config;
+};
+// pltfm_transceiver_info_get that also says where its answer came from.
+pltfm_status_t transceiver_info_traced(const pltfm_port_t &port, pltfm_attr_t *attr_list_p,
+                                       int attr_count, int update_flag,
+                                       InfoSource *source) noexcept;
 
 // The port's key attributes as the insertion monitor compares them after a module event: as
 // pltfm_transceiver_info_get with update flag 0, but the module is always identified afresh

@@ -17,6 +17,7 @@
 #include "platform_hw_redis_events.h"
 #include "platform_hw_redis_stall.h"
 #include "platform_hw_redis_transport.h"
+#include "port_state.h"
 
 namespace {
 
@@ -94,8 +95,10 @@ void visit_slot(uint32_t slot, Visit visit) {
         return;
     }
     if (std::strtol(status, nullptr, 10) == 0) {
+        const bool was_inserted = (port_state_ar[slot] & kInsertedBit) != 0;
         port_state_ar[slot] &= ~kInsertedBit;
         pthread_mutex_unlock(&mutex);
+        if (was_inserted) pltfm::port_state::changed(slot);
         return;
     }
     pthread_mutex_unlock(&mutex);
@@ -123,6 +126,7 @@ void visit_slot(uint32_t slot, Visit visit) {
             pthread_mutex_unlock(&mutex);
             PLTFM_LOG_AS(kFunc, "Port %d is down: the new transceiver is used when it is created again.", p);
             (void)pltfm_transceiver_configure_helper(slot, PLTFM_PORT_DOWN);
+            pltfm::port_state::changed(slot);
             return;
         }
         // `mutex` stays held from the "down" write to the mark, so the port-down the OS answers
@@ -130,14 +134,16 @@ void visit_slot(uint32_t slot, Visit visit) {
         if (pltfm::hw::oir_action_named(static_cast<int32_t>(slot), name.c_str(), PLTFM_ACT_ADMIN_DOWN) ==
             pltfm::hw::AdminWrite::written) {
             port_state_ar[slot] &= ~(kPreInitBit | kInitBit);
-            pltfm::hw::admin_cycle[slot] = pltfm::hw::AdminCycle::down_written;
+            pltfm::hw::open_admin_cycle(slot);
             pthread_mutex_unlock(&mutex);
+            pltfm::port_state::changed(slot);
             return;
         }
         // Not taken down (the operator shut it, its status is unknown, or the write failed):
         // the port stays as it is, and an up port's new module gets its lasers on.
         pthread_mutex_unlock(&mutex);
         (void)pltfm_transceiver_configure_helper(slot, PLTFM_PORT_PRE_INIT);
+        pltfm::port_state::changed(slot);
         return;
     }
     if (port_state_ar[slot] & kInsertedBit) {
@@ -150,6 +156,7 @@ void visit_slot(uint32_t slot, Visit visit) {
     port_state_ar[slot] |= port_down ? kInsertedBit : (kPreInitBit | kInitBit | kInsertedBit);
     pthread_mutex_unlock(&mutex);
     (void)pltfm_transceiver_configure_helper(slot, port_down ? PLTFM_PORT_DOWN : PLTFM_PORT_PRE_INIT);
+    pltfm::port_state::changed(slot);
 }
 
 // The "up" writes owed to ports whose exchange cycle an outage interrupted, made once Redis
@@ -173,6 +180,7 @@ void make_owed_writes() {
                          static_cast<int>(slot) - 1);
         if (w != pltfm::hw::AdminWrite::failed) pltfm::hw::admin_cycle[slot] = pltfm::hw::AdminCycle::none;
         pthread_mutex_unlock(&mutex);
+        if (w != pltfm::hw::AdminWrite::failed) pltfm::port_state::changed(slot);
     }
 }
 

@@ -117,7 +117,8 @@ void fill_fresh(pltfm_attr_t *attr_list_p, int attr_count, const char *cable_typ
 }
 
 pltfm_status_t transceiver_info(const pltfm_port_t &port, pltfm_attr_t *attr_list_p, int attr_count,
-                                int update_flag, Module module) noexcept {
+                                int update_flag, Module module,
+                                pltfm::hw::InfoSource *source) noexcept {
     using namespace pltfm::hw;
     const IntfName name = intf_name_of(port);
     const auto slot = port_slot(port.fp_port_id, port.fp_start_lane);
@@ -135,7 +136,12 @@ pltfm_status_t transceiver_info(const pltfm_port_t &port, pltfm_attr_t *attr_lis
                                                               : PLTFM_KEY_ATTR_COUNT;
     const uint32_t phy_port = *slot;
 
-    const long speed = port_speed(name.c_str(), phy_port).speed;
+    const PortSpeed port_speed_answer = port_speed(name.c_str(), phy_port);
+    const long speed = port_speed_answer.speed;
+    if (source != nullptr) {
+        source->speed = speed;
+        source->speed_from = port_speed_answer.source;
+    }
     const LaneSpeedClass *cls = lane_speed_class(speed, port.fp_num_lanes);
     if (cls == nullptr) {
         PLTFM_LOG_AS("pltfm_transceiver_info_get", "Invalid port lane speed %d!",
@@ -161,6 +167,7 @@ pltfm_status_t transceiver_info(const pltfm_port_t &port, pltfm_attr_t *attr_lis
         copy_value(stored[5].value, num_lanes);
         copy_value(stored[6].value, start_lane);
         if (module == Module::stored_when_inserted) {
+            if (source != nullptr) source->module = ModuleSource::stored;
             if (copy_count > 0)
                 std::memcpy(attr_list_p, stored, sizeof(pltfm_attr_t) * static_cast<std::size_t>(copy_count));
             pthread_mutex_unlock(&mutex);
@@ -170,7 +177,10 @@ pltfm_status_t transceiver_info(const pltfm_port_t &port, pltfm_attr_t *attr_lis
     pthread_mutex_unlock(&mutex);
 
     char cable_type[24] = {};
-    if (identify_cable_type(port, cable_type) == CableTypeSource::none) return PLTFM_NOTFOUND;
+    const CableTypeSource found = identify_cable_type(port, cable_type);
+    if (found == CableTypeSource::none) return PLTFM_NOTFOUND;
+    if (source != nullptr)
+        source->module = found == CableTypeSource::state_db ? ModuleSource::state_db : ModuleSource::eeprom;
     fill_fresh(attr_list_p, attr_count, cable_type, *cls, front_port, num_lanes, start_lane);
 
     if (update_flag != 0 && copy_count > 0) {
@@ -192,12 +202,20 @@ namespace pltfm::hw {
 
 pltfm_status_t transceiver_info_fresh(const pltfm_port_t &port, pltfm_attr_t *attr_list_p,
                                       int attr_count) noexcept {
-    return transceiver_info(port, attr_list_p, attr_count, 0, Module::identified);
+    return transceiver_info(port, attr_list_p, attr_count, 0, Module::identified, nullptr);
+}
+
+pltfm_status_t transceiver_info_traced(const pltfm_port_t &port, pltfm_attr_t *attr_list_p,
+                                       int attr_count, int update_flag,
+                                       InfoSource *source) noexcept {
+    return transceiver_info(port, attr_list_p, attr_count, update_flag, Module::stored_when_inserted,
+                            source);
 }
 
 }  // namespace pltfm::hw
 
 pltfm_status_t pltfm_transceiver_info_get(pltfm_port_t port, pltfm_attr_t *attr_list_p, int attr_count,
                                           int update_flag) {
-    return transceiver_info(port, attr_list_p, attr_count, update_flag, Module::stored_when_inserted);
+    return transceiver_info(port, attr_list_p, attr_count, update_flag, Module::stored_when_inserted,
+                            nullptr);
 }

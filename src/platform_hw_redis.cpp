@@ -4,6 +4,7 @@
 // result is decided here, the same for both.
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "intf_name.h"
 #include "log.h"
@@ -21,12 +22,10 @@ bool reaches_redis(const char *cmd) {
     return std::strncmp(cmd, "redis-cli ", 10) == 0;
 }
 
-// Runs the command through the transport and reports a failure as `func`: "Failed to open"
-// when it could not be started, `no_output` ("Failed to get" or "Failed to set") when it
-// printed nothing or got no answer in time. A failure inside the transport (memory) counts
-// as printing nothing. While Redis is stalled a Redis command is not run at all and fails as
-// one that printed nothing.
-bool run_command(const char *cmd, char *out, int size, const char *func, const char *no_output) noexcept {
+// Runs the command through the transport. A failure inside the transport (memory) counts as
+// printing nothing. While Redis is stalled a Redis command is not run at all and fails as one
+// that printed nothing.
+Outcome run(const char *cmd, char *out, int size) noexcept {
     auto &policy = pltfm::redis::stall_policy();
     const bool redis = reaches_redis(cmd);
     const Turn turn = redis ? policy.before_access() : Turn::go;
@@ -38,6 +37,14 @@ bool run_command(const char *cmd, char *out, int size, const char *func, const c
         }
         if (redis) policy.after_access(turn, outcome, cmd);
     }
+    return outcome;
+}
+
+// run() that reports a failure as `func`: "Failed to open" when the command could not be
+// started, `no_output` ("Failed to get" or "Failed to set") when it printed nothing or got no
+// answer in time.
+bool run_command(const char *cmd, char *out, int size, const char *func, const char *no_output) noexcept {
+    const Outcome outcome = run(cmd, out, size);
     if (outcome == Outcome::cannot_start) PLTFM_LOG_AS(func, "Failed to open %s", cmd);
     if (outcome == Outcome::no_output || outcome == Outcome::timed_out)
         PLTFM_LOG_AS(func, "%s %s", no_output, cmd);
@@ -89,6 +96,19 @@ pltfm_status_t pltfm_redis_write(uint32_t table, const char *key, const char *at
 }
 
 namespace pltfm::hw {
+
+bool write_fields_quietly(int db, const std::string &key,
+                          const std::vector<std::pair<std::string, std::string>> &fields) noexcept {
+    try {
+        std::string cmd = "redis-cli -n " + std::to_string(db) + " hset \"" + key + "\"";
+        for (const auto &[field, value] : fields) cmd += " \"" + field + "\" \"" + value + "\"";
+        char reply[24] = {};
+        return !fields.empty() && run(cmd.c_str(), reply, sizeof reply - 1) == Outcome::line &&
+               is_decimal_integer(reply);
+    } catch (...) {
+        return false;  // out of memory building the command: not written
+    }
+}
 
 // The administrative action on an interface name the caller copied under `mutex`. Each action
 // only moves the port out of the opposite state: a port the operator shut is never set down

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <vector>
 
 #include "log.h"
 #include "platform_hw_port_config.h"
@@ -99,12 +100,21 @@ std::optional<std::string> Connection::exchange(const Command &command) {
     const bool select = db_ != command.db;
     const char *select_argv[] = {"SELECT", db};
     const bool hset = command.kind == Command::Kind::hset;
-    const char *argv[] = {hset ? "HSET" : "HGET", command.key.c_str(), command.field.c_str(),
-                          command.value.c_str()};
-    const size_t lens[] = {4, command.key.size(), command.field.size(), command.value.size()};
+    std::vector<const char *> argv = {hset ? "HSET" : "HGET", command.key.c_str(),
+                                      command.field.c_str()};
+    std::vector<std::size_t> lens = {4, command.key.size(), command.field.size()};
+    if (hset) {
+        argv.push_back(command.value.c_str());
+        lens.push_back(command.value.size());
+        for (const auto &[field, value] : command.more) {
+            argv.insert(argv.end(), {field.c_str(), value.c_str()});
+            lens.insert(lens.end(), {field.size(), value.size()});
+        }
+    }
     // Both go out together: one round trip also when the database changes.
     if ((select && redisAppendCommandArgv(ctx_, 2, select_argv, nullptr) != REDIS_OK) ||
-        redisAppendCommandArgv(ctx_, hset ? 4 : 3, argv, lens) != REDIS_OK) {
+        redisAppendCommandArgv(ctx_, static_cast<int>(argv.size()), argv.data(), lens.data()) !=
+            REDIS_OK) {
         drop("lost");
         return std::nullopt;
     }

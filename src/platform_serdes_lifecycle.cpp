@@ -19,6 +19,7 @@
 #include "platform_hw.h"
 #include "platform_serdes.h"
 #include "platform_serdes_internal.h"
+#include "port_state.h"
 
 namespace {
 
@@ -82,6 +83,7 @@ void rescan_poll(RescanState &state) noexcept {
                          static_cast<unsigned long long>(changes.added),
                          static_cast<unsigned long long>(changes.removed),
                          static_cast<unsigned long long>(changes.changed));
+            pltfm::port_state::check_stale_after_reload();
         }
     }
     state.file_exists = true;
