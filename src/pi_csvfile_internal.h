@@ -141,11 +141,12 @@ pltfm_status_t pi_csv_line_4_process(const char *line_p, int32_t expected_column
                                      LineEntry &csv_line, const LineEntry &csv_line_3) noexcept;
 pltfm_status_t pi_csv_line_5_process(const char *line_p, int32_t expected_column_count,
                                      LineEntry &csv_line, pltfm_attr_t *value_list_p) noexcept;
-// Adds one row per column group of a data line to the tree.
+// Adds one row per column group of a data line to the tree; `file` is the file's index in
+// the tree's file names.
 pltfm_status_t pi_csv_line_n_process(database::Tree &tree, const char *line_p, int32_t line_no,
                                      int32_t expected_column_count, FlatLine &csv_line,
                                      pltfm_attr_t *key_list_p, pltfm_attr_t *value_list_p,
-                                     const ColumnGroups &groups) noexcept;
+                                     const ColumnGroups &groups, uint32_t file) noexcept;
 
 // ---- directory and file passes ----
 
@@ -153,7 +154,8 @@ pltfm_status_t pi_csv_line_n_process(database::Tree &tree, const char *line_p, i
 // later line adds its rows to the tree. Keeps what the header lines gave between lines.
 class FilePass {
   public:
-    explicit FilePass(int32_t expected_column_count) noexcept;
+    // `file`: the file's index in the tree's file names.
+    FilePass(int32_t expected_column_count, uint32_t file) noexcept;
     FilePass(const FilePass &) = delete;
     FilePass &operator=(const FilePass &) = delete;
 
@@ -169,6 +171,7 @@ class FilePass {
         void operator()(pltfm_attr_t *p) const noexcept;
     };
     int32_t columns_;
+    uint32_t file_;
     bool allocated_ = false;
     LineEntry csv_line_;
     LineEntry csv_line_3_;
@@ -187,7 +190,7 @@ pltfm_status_t pi_csv_file_check(const char *file_path_p, int32_t *actual_column
 pltfm_status_t pi_csv_file_process_all(database::Tree &tree, int32_t file_count,
                                        const pi_csv_file_entry_t *csv_file_list_p) noexcept;
 pltfm_status_t pi_csv_file_process(database::Tree &tree, const char *file_path_p,
-                                   int32_t expected_column_count) noexcept;
+                                   int32_t expected_column_count, uint32_t file_index = 0) noexcept;
 // Lists, checks and loads every tuning file of the directory into the tree.
 pltfm_status_t pi_csv_file_parse_all(database::Tree &tree, const char *dir_path_p) noexcept;
 

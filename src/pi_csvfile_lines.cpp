@@ -305,7 +305,7 @@ void ColumnGroups::build(int32_t expected_column_count, const LineEntry &csv_lin
 pltfm_status_t pi_csv_line_n_process(database::Tree &tree, const char *line_p, int32_t line_no,
                                      int32_t expected_column_count, FlatLine &csv_line,
                                      pltfm_attr_t *key_list_p, pltfm_attr_t *value_list_p,
-                                     const ColumnGroups &groups) noexcept {
+                                     const ColumnGroups &groups, uint32_t file) noexcept {
     Shape s{PLTFM_SUCCESS, -1, -1};
     s.rc = csv_line.parse(line_p, line_no, value_list_p, &s.cells, &s.nonempty);
     if (!shape_ok(s, expected_column_count) ||
@@ -325,9 +325,10 @@ pltfm_status_t pi_csv_line_n_process(database::Tree &tree, const char *line_p, i
     for (const ColumnGroup &g : groups) {
         std::memcpy(key_list_p[PI_KEY_IDX_SPEED].value, g.speed, sizeof g.speed);
         std::memcpy(key_list_p[PI_KEY_IDX_ENCODING].value, g.encoding, sizeof g.encoding);
-        const pltfm_status_t rc =
-            database::add_loaded_row(tree, key_list_p, value_list_p + (g.first - 1),
-                                     static_cast<uint32_t>(g.last - g.first + 1));
+        const pltfm_status_t rc = database::add_loaded_row(
+            tree, key_list_p, value_list_p + (g.first - 1),
+            static_cast<uint32_t>(g.last - g.first + 1),
+            database::RowSource{file, static_cast<uint32_t>(line_no)});
         if (rc != PLTFM_SUCCESS) {
             PLTFM_LOG(
                 "line %d database add failed for CABLE TYPE (%s) VENDOR (%s) SPEED (%s) "

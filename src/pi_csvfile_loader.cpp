@@ -188,7 +188,8 @@ void FilePass::ValueListFree::operator()(pltfm_attr_t *p) const noexcept {
     mem::release(p);
 }
 
-FilePass::FilePass(int32_t expected_column_count) noexcept : columns_(expected_column_count) {
+FilePass::FilePass(int32_t expected_column_count, uint32_t file) noexcept
+    : columns_(expected_column_count), file_(file) {
     const std::size_t columns = expected_column_count > 0 ? expected_column_count : 0;
     allocated_ = csv_line_.allocate(0, expected_column_count) &&
                  csv_line_3_.allocate(3, expected_column_count) &&
@@ -227,13 +228,13 @@ pltfm_status_t FilePass::next_line(database::Tree &tree, const char *line) noexc
             return pi_csv_line_5_process(line, n, csv_line_, value_list_.get());
         default:
             return pi_csv_line_n_process(tree, line, line_no, n, data_line_, key_list_,
-                                         value_list_.get(), groups_);
+                                         value_list_.get(), groups_, file_);
     }
 }
 
 pltfm_status_t pi_csv_file_process(database::Tree &tree, const char *file_path_p,
-                                   int32_t expected_column_count) noexcept {
-    FilePass pass(expected_column_count);
+                                   int32_t expected_column_count, uint32_t file_index) noexcept {
+    FilePass pass(expected_column_count, file_index);
     if (!pass.allocated()) {
         PLTFM_LOG("malloc failed");
         return PLTFM_MEMORY;
@@ -257,9 +258,13 @@ pltfm_status_t pi_csv_file_process(database::Tree &tree, const char *file_path_p
 
 pltfm_status_t pi_csv_file_process_all(database::Tree &tree, int32_t file_count,
                                        const pi_csv_file_entry_t *csv_file_list_p) noexcept {
+    // The rows remember their file by its index in this list.
+    if (!database::set_files(tree, csv_file_list_p, static_cast<uint32_t>(file_count)))
+        return PLTFM_MEMORY;
     for (int32_t i = 0; i < file_count; ++i) {
-        const pltfm_status_t rc = pi_csv_file_process(tree, csv_file_list_p[i].file_path_p,
-                                                      csv_file_list_p[i].column_count);
+        const pltfm_status_t rc =
+            pi_csv_file_process(tree, csv_file_list_p[i].file_path_p,
+                                csv_file_list_p[i].column_count, static_cast<uint32_t>(i));
         if (rc != PLTFM_SUCCESS) return rc;
     }
     return PLTFM_SUCCESS;

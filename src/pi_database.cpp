@@ -201,15 +201,19 @@ pi_lane_entry_t *pi_lane_create(Tree &tree, pi_front_panel_port_entry_t *parent,
 // copied whole (the loader's values, already terminated and zero after their text).
 enum class Values { terminate, copy_whole };
 
+// A tuning list is followed, in the same allocation, by the RowSource of its row.
+static_assert(sizeof(pltfm_attr_t) % alignof(RowSource) == 0);
+
 pltfm_status_t pi_lane_serdes_attr_set(mem::Arena &memory, pi_lane_entry_t *lane,
                                        const pltfm_attr_t *value_list_p, uint32_t value_count,
-                                       Values values) noexcept {
+                                       Values values, RowSource source) noexcept {
     if (lane->serdes_attr_p != nullptr) {
         PLTFM_LOG("lane entry has existing SerDes attributes");
         return PLTFM_EXIST;
     }
     const std::size_t total = static_cast<std::size_t>(value_count) + 1;
-    auto *list = static_cast<pltfm_attr_t *>(memory.alloc_zeroed(total, sizeof(pltfm_attr_t)));
+    auto *list = static_cast<pltfm_attr_t *>(
+        memory.alloc_zeroed(1, total * sizeof(pltfm_attr_t) + sizeof(RowSource)));
     if (list == nullptr) {
         PLTFM_LOG("malloc failed");
         return PLTFM_MEMORY;
@@ -220,6 +224,8 @@ pltfm_status_t pi_lane_serdes_attr_set(mem::Arena &memory, pi_lane_entry_t *lane
     } else {
         for (uint32_t i = 0; i < value_count; ++i) copy_terminated(list[i + 1], value_list_p[i]);
     }
+    std::memcpy(static_cast<void *>(list + total), static_cast<const void *>(&source),
+                sizeof source);
     lane->serdes_attr_p = list;
     lane->serdes_attr_count = value_count + 1;
     return PLTFM_SUCCESS;
@@ -227,49 +233,52 @@ pltfm_status_t pi_lane_serdes_attr_set(mem::Arena &memory, pi_lane_entry_t *lane
 
 // ---- find (used by get) ----
 
-pi_cable_type_entry_t *pi_cable_type_get(const Tree &tree, const pltfm_attr_t &key) noexcept {
+// The lookup's steps report what they do not find, unless `quiet`.
+pi_cable_type_entry_t *pi_cable_type_get(const Tree &tree, const pltfm_attr_t &key,
+                                         bool quiet) noexcept {
     auto *e = find_exact<pi_cable_type_entry_t, &pi_cable_type_entry_t::cte_next_p>(
         tree.serdes_db_p, key.value);
-    if (e == nullptr) PLTFM_LOG("entry not found for key %s", key.value);
+    if (e == nullptr && !quiet) PLTFM_LOG("entry not found for key %s", key.value);
     return e;
 }
 
 // Vendors match without regard to case (the most recently created spelling wins); an
 // unknown vendor falls back to the entry spelled exactly "GENERIC".
 pi_vendor_name_entry_t *pi_vendor_name_get(const pi_cable_type_entry_t *parent,
-                                           const pltfm_attr_t &key) noexcept {
+                                           const pltfm_attr_t &key, bool quiet) noexcept {
     for (auto *e = parent->vendor_name_p; e != nullptr; e = e->vne_next_p) {
         if (::strncasecmp(e->attr.value, key.value, kCmpLen) == 0) return e;
     }
-    PLTFM_LOG("vendor name entry not found for key %s, using vendor name GENERIC instead",
-              key.value);
+    if (!quiet)
+        PLTFM_LOG("vendor name entry not found for key %s, using vendor name GENERIC instead",
+                  key.value);
     auto *e = find_exact<pi_vendor_name_entry_t, &pi_vendor_name_entry_t::vne_next_p>(
         parent->vendor_name_p, kGenericVendor);
-    if (e == nullptr) PLTFM_LOG("entry not found for key %s", key.value);
+    if (e == nullptr && !quiet) PLTFM_LOG("entry not found for key %s", key.value);
     return e;
 }
 
 pi_lane_speed_entry_t *pi_lane_speed_get(const pi_vendor_name_entry_t *parent,
-                                         const pltfm_attr_t &key) noexcept {
+                                         const pltfm_attr_t &key, bool quiet) noexcept {
     auto *e = find_exact<pi_lane_speed_entry_t, &pi_lane_speed_entry_t::lse_next_p>(
         parent->lane_speed_p, key.value);
-    if (e == nullptr) PLTFM_LOG("entry not found for key %s", key.value);
+    if (e == nullptr && !quiet) PLTFM_LOG("entry not found for key %s", key.value);
     return e;
 }
 
 pi_encoding_entry_t *pi_encoding_get(const pi_lane_speed_entry_t *parent,
-                                     const pltfm_attr_t &key) noexcept {
+                                     const pltfm_attr_t &key, bool quiet) noexcept {
     auto *e = find_exact<pi_encoding_entry_t, &pi_encoding_entry_t::ee_next_p>(parent->encoding_p,
                                                                                key.value);
-    if (e == nullptr) PLTFM_LOG("entry not found for key %s", key.value);
+    if (e == nullptr && !quiet) PLTFM_LOG("entry not found for key %s", key.value);
     return e;
 }
 
 pi_front_panel_port_entry_t *pi_front_panel_port_get(const pi_encoding_entry_t *parent,
-                                                     const pltfm_attr_t &key) noexcept {
+                                                     const pltfm_attr_t &key, bool quiet) noexcept {
     auto *e = find_exact<pi_front_panel_port_entry_t, &pi_front_panel_port_entry_t::fppe_next_p>(
         parent->front_panel_port_p, key.value);
-    if (e == nullptr) PLTFM_LOG("entry not found for key %s", key.value);
+    if (e == nullptr && !quiet) PLTFM_LOG("entry not found for key %s", key.value);
     return e;
 }
 
@@ -279,9 +288,9 @@ pi_front_panel_port_entry_t *pi_front_panel_port_get(const pi_encoding_entry_t *
 pltfm_status_t pi_lane_serdes_attr_get_all(const pi_front_panel_port_entry_t *port,
                                            uint32_t capacity, int64_t start_lane,
                                            int64_t lane_count, pltfm_attr_t *value_list_p,
-                                           uint32_t *value_count_p) noexcept {
+                                           uint32_t *value_count_p, bool quiet = false) noexcept {
     if (port->lane_p == nullptr) {
-        PLTFM_LOG("lane entry is null");
+        if (!quiet) PLTFM_LOG("lane entry is null");
         return PLTFM_UNINIT;
     }
     const int64_t end_lane = start_lane + lane_count;
@@ -291,7 +300,7 @@ pltfm_status_t pi_lane_serdes_attr_get_all(const pi_front_panel_port_entry_t *po
     for (const pi_lane_entry_t *lane = port->lane_p; lane != nullptr;
          lane = lane->le_next_p, ++position) {
         if (lane->serdes_attr_p == nullptr) {
-            PLTFM_LOG("serdes attribute is null for lane %s", lane->attr.value);
+            if (!quiet) PLTFM_LOG("serdes attribute is null for lane %s", lane->attr.value);
             return PLTFM_UNINIT;
         }
         if (position < start_lane) continue;
@@ -307,8 +316,9 @@ pltfm_status_t pi_lane_serdes_attr_get_all(const pi_front_panel_port_entry_t *po
     const uint32_t required = fill > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(fill);
     *value_count_p = required;
     if (overflow) {
-        PLTFM_LOG("length mismatch getting serdes attribute. required count %u, provided count %u",
-                  required, capacity);
+        if (!quiet)
+            PLTFM_LOG("length mismatch getting serdes attribute. required count %u, provided count %u",
+                      required, capacity);
         return PLTFM_LENGTH_MISMATCH;
     }
     return PLTFM_SUCCESS;
@@ -340,7 +350,7 @@ int64_t lane_number(const char *text) noexcept {
 // tree. On failure the failing function has logged; the whole tree goes, so that a failed
 // row never leaves a partial tree behind.
 pltfm_status_t insert_row(Tree &tree, const pltfm_attr_t *keys, const pltfm_attr_t *value_list_p,
-                          uint32_t value_count, Values values) noexcept {
+                          uint32_t value_count, Values values, RowSource source) noexcept {
     const pltfm_status_t rc = [&]() -> pltfm_status_t {
         auto at = [keys](Level l) -> const pltfm_attr_t & { return keys[static_cast<int>(l)]; };
         auto *cable = pi_cable_type_create(tree, at(Level::kCableType));
@@ -355,7 +365,8 @@ pltfm_status_t insert_row(Tree &tree, const pltfm_attr_t *keys, const pltfm_attr
         if (port == nullptr) return PLTFM_MEMORY;
         auto *lane = pi_lane_create(tree, port, at(Level::kLane));
         if (lane == nullptr) return PLTFM_MEMORY;
-        return pi_lane_serdes_attr_set(tree.memory, lane, value_list_p, value_count, values);
+        return pi_lane_serdes_attr_set(tree.memory, lane, value_list_p, value_count, values,
+                                       source);
     }();
     if (rc != PLTFM_SUCCESS) {
         PLTFM_LOG_AS("pi_database_add_row", "deinit due to error %d", rc);
@@ -407,27 +418,63 @@ pltfm_status_t pi_database_add_row(Tree &tree, const pltfm_attr_t *key_list_p, u
     pltfm_attr_t keys[kRowKeyCount];
     for (uint32_t l = 0; l < kRowKeyCount; ++l) copy_terminated(keys[l], key_list_p[index[l]]);
 
-    return insert_row(tree, keys, value_list_p, value_count, Values::terminate);
+    return insert_row(tree, keys, value_list_p, value_count, Values::terminate, RowSource{});
 }
 
 pltfm_status_t add_loaded_row(Tree &tree, const pltfm_attr_t *key_list_p,
-                              const pltfm_attr_t *value_list_p, uint32_t value_count) noexcept {
+                              const pltfm_attr_t *value_list_p, uint32_t value_count,
+                              RowSource source) noexcept {
     assert(value_count > 0);
     for (uint32_t l = 0; l < kRowKeyCount; ++l) assert(raw_key(key_list_p[l]) == kRowKeys[l]);
-    return insert_row(tree, key_list_p, value_list_p, value_count, Values::copy_whole);
+    return insert_row(tree, key_list_p, value_list_p, value_count, Values::copy_whole, source);
 }
 
-pltfm_status_t pi_database_get(const Tree &tree, const pltfm_attr_t *key_list_p, uint32_t key_count,
-                               pltfm_attr_t *value_list_p, uint32_t *value_count_p) noexcept {
-    const uint32_t capacity = value_count_p != nullptr ? *value_count_p : 0;
-    if (key_count != kLookupKeyCount || capacity == 0) {
-        PLTFM_LOG("invalid key count %u or value count %u", key_count, capacity);
-        return PLTFM_PARAM;
+bool set_files(Tree &tree, const pi_csv_file_entry_t *files, uint32_t count) noexcept {
+    auto *names = static_cast<const char **>(tree.memory.alloc_zeroed(count, sizeof(char *)));
+    if (names == nullptr && count > 0) {
+        PLTFM_LOG_AS("pi_csv_file_parse_all", "malloc failed");
+        return false;
     }
-    if (key_list_p == nullptr || value_list_p == nullptr) {
-        PLTFM_LOG("null key or value list");
-        return PLTFM_PARAM;
+    for (uint32_t i = 0; i < count; ++i) {
+        const char *path = files[i].file_path_p;
+        const char *slash = std::strrchr(path, '/');
+        const char *base = slash != nullptr ? slash + 1 : path;
+        const std::size_t len = std::strlen(base);
+        auto *copy = static_cast<char *>(tree.memory.alloc_zeroed(len + 1, 1));
+        if (copy == nullptr) {
+            PLTFM_LOG_AS("pi_csv_file_parse_all", "malloc failed");
+            return false;
+        }
+        std::memcpy(copy, base, len);
+        names[i] = copy;
     }
+    tree.files = names;
+    tree.file_count = count;
+    return true;
+}
+
+RowSource row_source(const pi_lane_entry_t &lane) noexcept {
+    RowSource source;
+    if (lane.serdes_attr_p != nullptr)
+        std::memcpy(static_cast<void *>(&source),
+                    static_cast<const void *>(lane.serdes_attr_p + lane.serdes_attr_count),
+                    sizeof source);
+    return source;
+}
+
+namespace {
+
+// The port entry a lookup's seven keys name, with the lane positions it asks for.
+struct PortLookup {
+    const pi_front_panel_port_entry_t *port = nullptr;
+    int64_t start_lane = -1;
+    int64_t lane_count = -1;
+};
+
+// The lookup's key checks and walk down the tree, with the lookup's messages; success with
+// `out` set when the port entry exists.
+pltfm_status_t find_port(const Tree &tree, const pltfm_attr_t *key_list_p, uint32_t key_count,
+                         PortLookup &out, bool quiet = false) noexcept {
     int index[kRowKeyCount - 1] = {-1, -1, -1, -1, -1};
     int64_t start_lane = -1;
     int64_t lane_count = -1;
@@ -442,7 +489,8 @@ pltfm_status_t pi_database_get(const Tree &tree, const pltfm_attr_t *key_list_p,
         } else {
             const int level = level_of(type);
             if (level < 0 || level >= static_cast<int>(Level::kLane)) {
-                PLTFM_LOG("unknown key type %d", static_cast<int>(type));
+                if (!quiet)
+                    PLTFM_LOG_AS("pi_database_get", "unknown key type %d", static_cast<int>(type));
                 return PLTFM_PARAM;
             }
             index[level] = static_cast<int>(i);
@@ -451,25 +499,80 @@ pltfm_status_t pi_database_get(const Tree &tree, const pltfm_attr_t *key_list_p,
     bool missing = start_lane == -1 || lane_count == -1;
     for (int idx : index) missing = missing || idx < 0;
     if (missing) {
-        PLTFM_LOG("required key not provided [%d, %d, %d, %d, %d, %d, %d]", index[0], index[1],
-                  index[2], index[3], index[4], static_cast<int>(lane_count),
-                  static_cast<int>(start_lane));
+        if (!quiet)
+            PLTFM_LOG_AS("pi_database_get", "required key not provided [%d, %d, %d, %d, %d, %d, %d]",
+                         index[0], index[1], index[2], index[3], index[4],
+                         static_cast<int>(lane_count), static_cast<int>(start_lane));
         return PLTFM_PARAM;
     }
     auto key = [&](Level l) -> const pltfm_attr_t & { return keys[index[static_cast<int>(l)]]; };
 
-    auto *cable = pi_cable_type_get(tree, key(Level::kCableType));
+    auto *cable = pi_cable_type_get(tree, key(Level::kCableType), quiet);
     if (cable == nullptr) return PLTFM_NOTFOUND;
-    auto *vendor = pi_vendor_name_get(cable, key(Level::kVendor));
+    auto *vendor = pi_vendor_name_get(cable, key(Level::kVendor), quiet);
     if (vendor == nullptr) return PLTFM_NOTFOUND;
-    auto *speed = pi_lane_speed_get(vendor, key(Level::kSpeed));
+    auto *speed = pi_lane_speed_get(vendor, key(Level::kSpeed), quiet);
     if (speed == nullptr) return PLTFM_NOTFOUND;
-    auto *encoding = pi_encoding_get(speed, key(Level::kEncoding));
+    auto *encoding = pi_encoding_get(speed, key(Level::kEncoding), quiet);
     if (encoding == nullptr) return PLTFM_NOTFOUND;
-    auto *port = pi_front_panel_port_get(encoding, key(Level::kFrontPort));
+    auto *port = pi_front_panel_port_get(encoding, key(Level::kFrontPort), quiet);
     if (port == nullptr) return PLTFM_NOTFOUND;
-    return pi_lane_serdes_attr_get_all(port, capacity, start_lane, lane_count, value_list_p,
-                                       value_count_p);
+    out = PortLookup{port, start_lane, lane_count};
+    return PLTFM_SUCCESS;
+}
+
+}  // namespace
+
+pltfm_status_t port_row_sources(const Tree &tree, const pltfm_attr_t *key_list_p,
+                                uint32_t key_count, RowSource *sources, uint32_t *count) noexcept {
+    if (key_list_p == nullptr || count == nullptr || key_count != kLookupKeyCount)
+        return PLTFM_PARAM;
+    PortLookup found;
+    const pltfm_status_t rc = find_port(tree, key_list_p, key_count, found, true);
+    if (rc != PLTFM_SUCCESS) return rc;
+    uint32_t n = 0;
+    int64_t position = 0;
+    for (const pi_lane_entry_t *lane = found.port->lane_p; lane != nullptr;
+         lane = lane->le_next_p, ++position) {
+        if (position < found.start_lane) continue;
+        if (position >= found.start_lane + found.lane_count) break;
+        if (n < *count && sources != nullptr) sources[n] = row_source(*lane);
+        ++n;
+    }
+    *count = n;
+    return PLTFM_SUCCESS;
+}
+
+pltfm_status_t lookup_quietly(const Tree &tree, const pltfm_attr_t *key_list_p,
+                              uint32_t key_count, pltfm_attr_t *value_list_p,
+                              uint32_t *value_count_p) noexcept {
+    const uint32_t capacity = value_count_p != nullptr ? *value_count_p : 0;
+    if (key_count != kLookupKeyCount || capacity == 0 || key_list_p == nullptr ||
+        value_list_p == nullptr)
+        return PLTFM_PARAM;
+    PortLookup found;
+    const pltfm_status_t rc = find_port(tree, key_list_p, key_count, found, true);
+    if (rc != PLTFM_SUCCESS) return rc;
+    return pi_lane_serdes_attr_get_all(found.port, capacity, found.start_lane, found.lane_count,
+                                       value_list_p, value_count_p, true);
+}
+
+pltfm_status_t pi_database_get(const Tree &tree, const pltfm_attr_t *key_list_p, uint32_t key_count,
+                               pltfm_attr_t *value_list_p, uint32_t *value_count_p) noexcept {
+    const uint32_t capacity = value_count_p != nullptr ? *value_count_p : 0;
+    if (key_count != kLookupKeyCount || capacity == 0) {
+        PLTFM_LOG("invalid key count %u or value count %u", key_count, capacity);
+        return PLTFM_PARAM;
+    }
+    if (key_list_p == nullptr || value_list_p == nullptr) {
+        PLTFM_LOG("null key or value list");
+        return PLTFM_PARAM;
+    }
+    PortLookup found;
+    const pltfm_status_t rc = find_port(tree, key_list_p, key_count, found);
+    if (rc != PLTFM_SUCCESS) return rc;
+    return pi_lane_serdes_attr_get_all(found.port, capacity, found.start_lane, found.lane_count,
+                                       value_list_p, value_count_p);
 }
 
 pltfm_status_t pi_database_deinit(Tree &tree) noexcept {
@@ -499,6 +602,8 @@ pltfm_status_t pi_database_init(Tree &tree, const char *serdes_params_directory_
 // Every entry and tuning list lives in the tree's arena: the tree goes with it, without a walk.
 void discard(Tree &tree) noexcept {
     tree.serdes_db_p = nullptr;
+    tree.files = nullptr;
+    tree.file_count = 0;
     tree.memory.release_all();
     tree.index.clear();
 }

@@ -5,7 +5,9 @@
 
 #include <mutex>
 #include <shared_mutex>
+#include <string>
 
+#include "database_port_rows.h"
 #include "database_reload.h"
 #include "log.h"
 #include "pi_database_internal.h"
@@ -78,6 +80,66 @@ pltfm_status_t reload(const char *dir, RowChangeCounts *changes) {
     }
     discard(aside);
     return PLTFM_SUCCESS;
+}
+
+}  // namespace pltfm::database
+
+namespace pltfm::database {
+
+pltfm_status_t get_quietly(const pltfm_attr_t *keys, uint32_t key_count, pltfm_attr_t *rows,
+                           uint32_t *row_count) noexcept {
+    std::shared_lock tree(g_tree_lock);
+    return lookup_quietly(live_tree(), keys, key_count, rows, row_count);
+}
+
+namespace {
+
+void append_file_name(std::string &out, const char *name) {
+    for (const char *c = name; *c != '\0'; ++c) {
+        const bool safe = *c >= ' ' && *c <= '~' && *c != '"' && *c != '\\' && *c != '$' && *c != '`';
+        out += safe ? *c : '?';
+    }
+}
+
+}  // namespace
+
+std::string tuning_rows_text(const pltfm_attr_t *keys, uint32_t key_count) noexcept {
+    try {
+        constexpr uint32_t kMaxLanes = 8;
+        RowSource sources[kMaxLanes];
+        uint32_t count = kMaxLanes;
+        std::string out;
+        std::shared_lock tree(g_tree_lock);
+        const Tree &t = live_tree();
+        if (port_row_sources(t, keys, key_count, sources, &count) != PLTFM_SUCCESS) return out;
+        if (count > kMaxLanes) count = kMaxLanes;
+        // "file:a-b,c" per run of one file; lines of consecutive lanes form ranges.
+        for (uint32_t i = 0; i < count;) {
+            const RowSource &first = sources[i];
+            if (first.file == RowSource::kNoFile || first.file >= t.file_count) {
+                ++i;
+                continue;
+            }
+            if (!out.empty()) out += ' ';
+            append_file_name(out, t.files[first.file]);
+            out += ':';
+            bool first_range = true;
+            while (i < count && sources[i].file == first.file) {
+                uint32_t end = i;
+                while (end + 1 < count && sources[end + 1].file == first.file &&
+                       sources[end + 1].line == sources[end].line + 1)
+                    ++end;
+                if (!first_range) out += ',';
+                first_range = false;
+                out += std::to_string(sources[i].line);
+                if (end > i) out += '-' + std::to_string(sources[end].line);
+                i = end + 1;
+            }
+        }
+        return out;
+    } catch (...) {
+        return {};  // out of memory: the field stays empty
+    }
 }
 
 }  // namespace pltfm::database

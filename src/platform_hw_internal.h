@@ -4,9 +4,13 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "platform_hw.h"
 
@@ -97,22 +101,64 @@ IntfName intf_name_of(const pltfm_port_t &port) noexcept;
 inline constexpr const char *kInvalidPortMessage =
     "Invalid port %s: serdes %d, start lane %d, lanes %d is outside this board.";
 
+// One HSET of several fields of a hash (a port's published state), through the transport in
+// use and under the stall rule, without a message: the caller reports. Key, fields and values
+// must stand inside double quotes unchanged: no '"', '\\', '$' or '`'. True when Redis set them.
+bool write_fields_quietly(int db, const std::string &key,
+                          const std::vector<std::pair<std::string, std::string>> &fields) noexcept;
+
+// What an administrative action did: wrote the new status; had nothing to do (the status
+// does not read the opposite state, or is missing); or could not read or write the status.
+enum class AdminWrite { written, not_needed, failed };
+
 // The administrative action of slot i on an interface name copied by the caller: ADMIN_DOWN
 // sets a port whose "admin_status" reads "up" down, ADMIN_UP sets one that reads "down" up.
-// True when the new status was written.
-bool oir_action_named(int32_t i, const char *intf_name, pltfm_act_t action);
+AdminWrite oir_action_named(int32_t i, const char *intf_name, pltfm_act_t action);
 
-// Per slot: the library took the port down for a module exchange and owes it an "up" at the
-// port's next port-down. Guarded by `mutex`; set only after the "down" was written, cleared by
-// that port-down or by the port's pre-initialisation.
-extern bool admin_down_by_library[PLTFM_PORT_SLOT_TABLE_SIZE];
+// Where a slot stands in the administrative cycle of a module exchange. Guarded by `mutex`.
+enum class AdminCycle : uint8_t {
+    none,
+    // The library set the port down for a module exchange (set only after the "down" was
+    // written); the port's next port-down sets it up again.
+    down_written,
+    // That port-down could not write "up" (Redis stalled, refused or failed): the insertion
+    // thread writes it once Redis answers, if "admin_status" still reads "down".
+    up_owed,
+};
+// Cleared by the port's pre-initialisation: a port being created has no cycle to close.
+extern AdminCycle admin_cycle[PLTFM_PORT_SLOT_TABLE_SIZE];
+// When the slot's cycle was opened (the "down" written), in milliseconds of the system clock.
+// Guarded by `mutex`.
+extern int64_t admin_cycle_since_ms[PLTFM_PORT_SLOT_TABLE_SIZE];
+// Opens slot's cycle now (the caller holds `mutex` and has written the "down").
+void open_admin_cycle(uint32_t slot) noexcept;
+
+// What the laser routine last did with the slot's module. Guarded by `mutex`.
+enum class Lasers : uint8_t {
+    unknown,       // not set up since start-up
+    enabled,       // its lanes' transmitters enabled (SFF-8636 TX disable bits cleared)
+    disabled,      // its lanes' transmitters disabled (bits set)
+    not_written,   // a CMIS module: the change is computed and reported, never written
+    not_an_optic,  // no transmitters to manage
+    not_managed,   // an optic at a lane speed whose memory map the routine does not touch
+    unreadable,    // the TX disable register could not be read
+};
+extern Lasers lasers_ar[PLTFM_PORT_SLOT_TABLE_SIZE];
+const char *lasers_text(Lasers lasers) noexcept;
+
+// The port-down that closes slot i's cycle: writes "up" or leaves it owed. The caller holds
+// `mutex` and has copied the slot's interface name.
+void close_admin_cycle(uint32_t slot, const char *intf_name);
 
 // State bits of a port the SDK has taken down and not pre-initialised since.
 inline constexpr bool port_is_down(uint32_t bits) {
     return (bits & (1u << PLTFM_PORT_DOWN)) != 0 && (bits & (1u << PLTFM_PORT_PRE_INIT)) == 0;
 }
 
-// One pass of the insertion monitor over slots 1 to 258 (the thread runs it once a second).
+// One pass of the insertion monitor: the retry of a stalled Redis when one is due, the
+// administrative writes owed since an outage, then slots 1 to 258 (the thread runs it once a
+// second). In native mode it also makes the module event subscription; when that was lost
+// and is made again, the pass identifies every present module afresh.
 void oir_monitor_pass();
 
 // How the laser routine reads one byte of a port's module at (page, reg); nullopt when it
@@ -133,6 +179,18 @@ class EepromRegisters final : public ModuleRegisters {
 // `registers` (writes go to the EEPROM file).
 pltfm_status_t configure_lasers(uint32_t phy_port, pltfm_port_state_t state,
                                 ModuleRegisters &registers);
+
+// Module events: visits, with a fresh identification, the slots whose interfaces the events
+// name (each slot once, in slot order); interfaces of no configured slot are ignored. The
+// same visit as a pass's, its steps, messages and administrative cycle included. Returns the
+// number of slots visited.
+std::size_t oir_visit_module_events(const std::vector<std::string> &interfaces);
+// Waits up to `wait` for module events and visits their slots (the insertion thread, between
+// passes). Without a subscription it returns at once with 0.
+std::size_t oir_dispatch_events(std::chrono::milliseconds wait);
+// Visits the slots of every module event the server sent so far (tests drive the event
+// dispatch step by step with it). `heard`, when given, gets the events' interfaces.
+std::size_t oir_dispatch_pending_events(std::vector<std::string> *heard = nullptr);
 
 // Key attribute texts of the lane-speed classes.
 struct LaneSpeedClass {
@@ -166,6 +224,27 @@ const LaneSpeedClass *lane_speed_class(long speed, int32_t lanes) noexcept;
 // or its EEPROM when that record gave no answer; none when neither identified a module.
 enum class CableTypeSource { none, state_db, eeprom };
 CableTypeSource identify_cable_type(const pltfm_port_t &port, char (&cable_type)[24]) noexcept;
+
+// Where pltfm_transceiver_info_get took a port's answer from: the module (what the slot
+// stored after a recorded insertion, the state database's record, or the EEPROM) and the
+// speed.
+enum class ModuleSource { stored, state_db, eeprom };
+struct InfoSource {
+    ModuleSource module = ModuleSource::stored;
+    long speed = 0;
+    SpeedSource speed_from = SpeedSource::port_config;
+};
+// pltfm_transceiver_info_get that also says where its answer came from.
+pltfm_status_t transceiver_info_traced(const pltfm_port_t &port, pltfm_attr_t *attr_list_p,
+                                       int attr_count, int update_flag,
+                                       InfoSource *source) noexcept;
+
+// The port's key attributes as the insertion monitor compares them after a module event: as
+// pltfm_transceiver_info_get with update flag 0, but the module is always identified afresh
+// (a slot with a recorded insertion gets its stored speed, encoding and lanes refreshed as
+// usual, and the cable type of the module in the cage now). Nothing is stored.
+pltfm_status_t transceiver_info_fresh(const pltfm_port_t &port, pltfm_attr_t *attr_list_p,
+                                      int attr_count) noexcept;
 
 }  // namespace pltfm::hw
 

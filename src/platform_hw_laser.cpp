@@ -7,6 +7,7 @@
 #include "intf_name.h"
 #include "log.h"
 #include "platform_hw_internal.h"
+#include "port_state.h"
 #include "transceiver_decode.h"
 
 namespace {
@@ -138,39 +139,41 @@ uint8_t pltfm_transceiver_get_media_lane_mask(uint32_t phy_port) {
     return media_lane_mask(phy_port, v.port, eeprom);
 }
 
-pltfm_status_t pltfm_transceiver_configure_helper(uint32_t phy_port, pltfm_port_state_t state) {
-    pltfm::hw::EepromRegisters eeprom;
-    return pltfm::hw::configure_lasers(phy_port, state, eeprom);
-}
+namespace {
 
-pltfm_status_t pltfm::hw::configure_lasers(uint32_t phy_port, pltfm_port_state_t state,
-                                           ModuleRegisters &registers) {
-    static constexpr const char *kFunc = "pltfm_transceiver_configure_helper";
-    if (phy_port < 1 || phy_port > PLTFM_PORT_SLOT_MAX) return PLTFM_INVAL;
-    const LaserView v = copy_view(phy_port);
+// The laser routine for a slot whose view was copied; says what it did with the module.
+pltfm_status_t set_lasers(uint32_t phy_port, const LaserView &v, pltfm_port_state_t state,
+                          pltfm::hw::ModuleRegisters &registers, pltfm::hw::Lasers &did) {
+    using pltfm::hw::Lasers;
     const int p = static_cast<int>(phy_port) - 1;
-    // Breakout ports of one module share its TX disable register: lock the whole cage.
-    CageLock lock(phy_port);
-    if (std::strcmp(v.cable_type, "OPTICS") != 0) return PLTFM_SUCCESS;
-
+    if (std::strcmp(v.cable_type, "OPTICS") != 0) {
+        did = Lasers::not_an_optic;
+        return PLTFM_SUCCESS;
+    }
     const bool cmis = std::strcmp(v.speed, "50G/400G") == 0;
     const bool sff8636 = std::strcmp(v.speed, "25G/100G") == 0;
-    if (!cmis && !sff8636) return PLTFM_SUCCESS;
+    if (!cmis && !sff8636) {
+        did = Lasers::not_managed;
+        return PLTFM_SUCCESS;
+    }
 
-    PLTFM_LOG_AS(kFunc, cmis ? "QSFP-DD Optics" : "QSFP28 Optics");
+    PLTFM_LOG_AS("pltfm_transceiver_configure_helper", cmis ? "QSFP-DD Optics" : "QSFP28 Optics");
     const uint8_t page = cmis ? pltfm::decode::cmis::kPageDataPath : 0;
     const uint8_t reg = cmis ? pltfm::decode::cmis::kTxDisable : pltfm::decode::sff8636::kTxDisable;
     const std::optional<uint8_t> read = registers.read(v.port, page, reg);
     if (!read) {
-        PLTFM_LOG_AS(kFunc, "Get TX Laser Value Failed For Port %d!!", p);
+        PLTFM_LOG_AS("pltfm_transceiver_configure_helper",
+                     "Get TX Laser Value Failed For Port %d!!", p);
+        did = Lasers::unreadable;
         return PLTFM_NOTFOUND;
     }
     const uint8_t tx_laser = *read;
     if (state != PLTFM_PORT_PRE_INIT && state != PLTFM_PORT_DOWN) return PLTFM_SUCCESS;
 
+    const bool enable = state == PLTFM_PORT_PRE_INIT;
+    did = cmis ? Lasers::not_written : enable ? Lasers::enabled : Lasers::disabled;
     const uint8_t bits = cmis ? media_lane_mask(phy_port, v.port, registers)
                               : lane_bits(v.port.fp_start_lane, v.port.fp_num_lanes);
-    const bool enable = state == PLTFM_PORT_PRE_INIT;
     const uint8_t tx_laser_set =
         enable ? static_cast<uint8_t>(tx_laser & ~bits) : static_cast<uint8_t>(tx_laser | bits);
     if (tx_laser_set == tx_laser) return PLTFM_SUCCESS;
@@ -179,24 +182,53 @@ pltfm_status_t pltfm::hw::configure_lasers(uint32_t phy_port, pltfm_port_state_t
         // The register is left alone on CMIS modules; the change is only reported.
         if (enable)
             PLTFM_LOG_AS(
-                kFunc, "Skip: Set TX Laser Enable From 0x%02X To 0x%02X For Port %d With %d Lanes",
+                "pltfm_transceiver_configure_helper",
+                "Skip: Set TX Laser Enable From 0x%02X To 0x%02X For Port %d With %d Lanes",
                 tx_laser, tx_laser_set, p, v.port.fp_num_lanes);
         else
             PLTFM_LOG_AS(
-                kFunc,
+                "pltfm_transceiver_configure_helper",
                 "Skip: Set TX Laser Disable From 0x%02X To 0x%02X For Port %d  With %d Lanes",
                 tx_laser, tx_laser_set, p, v.port.fp_num_lanes);
         return PLTFM_SUCCESS;
     }
     if (enable)
-        PLTFM_LOG_AS(kFunc, "Set TX Laser Enable From 0x%02X To 0x%02X For Port %d With %d Lanes",
+        PLTFM_LOG_AS("pltfm_transceiver_configure_helper",
+                     "Set TX Laser Enable From 0x%02X To 0x%02X For Port %d With %d Lanes",
                      tx_laser, tx_laser_set, p, v.port.fp_num_lanes);
     else
-        PLTFM_LOG_AS(kFunc, "Set TX Laser Disable From 0x%02X To 0x%02X For Port %d  With %d Lanes",
+        PLTFM_LOG_AS("pltfm_transceiver_configure_helper",
+                     "Set TX Laser Disable From 0x%02X To 0x%02X For Port %d  With %d Lanes",
                      tx_laser, tx_laser_set, p, v.port.fp_num_lanes);
     // A failed write is logged by the EEPROM layer; the port event goes on.
     (void)pltfm_eeprom_set_to_i2c(v.port, page, reg, tx_laser_set);
     return PLTFM_SUCCESS;
+}
+
+}  // namespace
+
+pltfm_status_t pltfm_transceiver_configure_helper(uint32_t phy_port, pltfm_port_state_t state) {
+    pltfm::hw::EepromRegisters eeprom;
+    return pltfm::hw::configure_lasers(phy_port, state, eeprom);
+}
+
+pltfm_status_t pltfm::hw::configure_lasers(uint32_t phy_port, pltfm_port_state_t state,
+                                           ModuleRegisters &registers) {
+    if (phy_port < 1 || phy_port > PLTFM_PORT_SLOT_MAX) return PLTFM_INVAL;
+    const LaserView v = copy_view(phy_port);
+    pltfm::hw::Lasers did = pltfm::hw::Lasers::unknown;
+    pltfm_status_t rc = PLTFM_SUCCESS;
+    {
+        // Breakout ports of one module share its TX disable register: lock the whole cage.
+        CageLock lock(phy_port);
+        rc = set_lasers(phy_port, v, state, registers, did);
+    }
+    if (did != pltfm::hw::Lasers::unknown) {
+        pthread_mutex_lock(&mutex);
+        pltfm::hw::lasers_ar[phy_port] = did;
+        pthread_mutex_unlock(&mutex);
+    }
+    return rc;
 }
 
 pltfm_status_t pltfm_transceiver_configure(pltfm_port_t port, pltfm_port_state_t state) {
@@ -231,9 +263,12 @@ pltfm_status_t pltfm_transceiver_configure(pltfm_port_t port, pltfm_port_state_t
         // Only a port the library took down for a module exchange is brought back up, so the
         // OS re-creates it with the new module; any other port-down leaves the operator's
         // administrative status alone.
-        if (admin_down_by_library[slot]) {
-            admin_down_by_library[slot] = false;
-            pltfm_transceiver_hw_oir_action(static_cast<int32_t>(slot), PLTFM_ACT_ADMIN_UP);
+        if (admin_cycle[slot] != AdminCycle::none) {
+            const IntfName stored = intf_name_of(port_ar[slot]);
+            if (stored.safe())
+                close_admin_cycle(slot, stored.c_str());
+            else
+                admin_cycle[slot] = AdminCycle::none;
         }
     } else {
         const auto s = port_slot(port.fp_port_id, port.fp_start_lane);
@@ -254,7 +289,7 @@ pltfm_status_t pltfm_transceiver_configure(pltfm_port_t port, pltfm_port_state_t
         switch (state) {
             case PLTFM_PORT_PRE_INIT:
                 // The port is being created: an exchange cycle still open has nothing to undo.
-                admin_down_by_library[slot] = false;
+                admin_cycle[slot] = AdminCycle::none;
                 pthread_mutex_unlock(&mutex);
                 (void)pltfm_transceiver_configure_helper(slot, PLTFM_PORT_PRE_INIT);
                 pthread_mutex_lock(&mutex);
@@ -278,5 +313,7 @@ pltfm_status_t pltfm_transceiver_configure(pltfm_port_t port, pltfm_port_state_t
     pthread_mutex_unlock(&mutex);
     PLTFM_LOG("Port %d set port config state is %d port_state_ar:%d.", static_cast<int>(slot) - 1,
               static_cast<int>(state), static_cast<int>(bits));
+    // Pre-initialisation publishes the port once it knows what it handed out.
+    if (state != PLTFM_PORT_PRE_INIT) pltfm::port_state::changed(slot);
     return PLTFM_SUCCESS;
 }

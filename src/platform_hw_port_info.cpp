@@ -18,10 +18,6 @@ void copy_value(char (&dst)[PLTFM_ATTR_VALUE_LEN], const char *src) {
     std::snprintf(dst, sizeof dst, "%s", src);
 }
 
-void copy_number(char (&dst)[PLTFM_ATTR_VALUE_LEN], long value) {
-    std::snprintf(dst, sizeof dst, "%ld", value);
-}
-
 // A speed as the application database holds it: decimal digits only, blanks around them
 // allowed. Anything else (an empty field, a field being rewritten) is no speed at all.
 std::optional<long> parse_speed(const char *text) {
@@ -96,17 +92,43 @@ pltfm_status_t pltfm_port_default_speed_get_from_config_file(int32_t port) {
     return PLTFM_SUCCESS;
 }
 
-pltfm_status_t pltfm_transceiver_info_get(pltfm_port_t port, pltfm_attr_t *attr_list_p, int attr_count,
-                                          int update_flag) {
+namespace {
+
+// How the module of a slot with a recorded insertion is known: from what the slot stored, or
+// identified afresh (after a module event).
+enum class Module { stored_when_inserted, identified };
+
+void fill_fresh(pltfm_attr_t *attr_list_p, int attr_count, const char *cable_type,
+                const pltfm::hw::LaneSpeedClass &cls, const char *front_port,
+                const char *num_lanes, const char *start_lane) {
+    for (int i = 0; i < attr_count; ++i) {
+        pltfm_attr_t &a = attr_list_p[i];
+        switch (a.key) {
+            case PLTFM_ATTR_CABLE_TYPE: copy_value(a.value, cable_type); break;
+            case PLTFM_ATTR_ENCODING: copy_value(a.value, cls.encoding); break;
+            case PLTFM_ATTR_FRONT_PORT: copy_value(a.value, front_port); break;
+            case PLTFM_ATTR_LANE: copy_value(a.value, start_lane); break;
+            case PLTFM_ATTR_NUM_LANES: copy_value(a.value, num_lanes); break;
+            case PLTFM_ATTR_SPEED: copy_value(a.value, cls.speed); break;
+            case PLTFM_ATTR_VENDOR: copy_value(a.value, "GENERIC"); break;
+            default: break;
+        }
+    }
+}
+
+pltfm_status_t transceiver_info(const pltfm_port_t &port, pltfm_attr_t *attr_list_p, int attr_count,
+                                int update_flag, Module module,
+                                pltfm::hw::InfoSource *source) noexcept {
     using namespace pltfm::hw;
     const IntfName name = intf_name_of(port);
     const auto slot = port_slot(port.fp_port_id, port.fp_start_lane);
     if (!slot || port.fp_num_lanes < 1) {
-        PLTFM_LOG(kInvalidPortMessage, name.c_str(), port.fp_port_id, port.fp_start_lane, port.fp_num_lanes);
+        PLTFM_LOG_AS("pltfm_transceiver_info_get", kInvalidPortMessage, name.c_str(), port.fp_port_id,
+                     port.fp_start_lane, port.fp_num_lanes);
         return PLTFM_INVAL;
     }
     if (!name.safe()) {
-        PLTFM_LOG("%s", pltfm::kInvalidIntfNameMessage.data());
+        PLTFM_LOG_AS("pltfm_transceiver_info_get", "%s", pltfm::kInvalidIntfNameMessage.data());
         return PLTFM_INVAL;
     }
     if (attr_list_p == nullptr && attr_count > 0) return PLTFM_INVAL;
@@ -114,12 +136,25 @@ pltfm_status_t pltfm_transceiver_info_get(pltfm_port_t port, pltfm_attr_t *attr_
                                                               : PLTFM_KEY_ATTR_COUNT;
     const uint32_t phy_port = *slot;
 
-    const long speed = port_speed(name.c_str(), phy_port).speed;
+    const PortSpeed port_speed_answer = port_speed(name.c_str(), phy_port);
+    const long speed = port_speed_answer.speed;
+    if (source != nullptr) {
+        source->speed = speed;
+        source->speed_from = port_speed_answer.source;
+    }
     const LaneSpeedClass *cls = lane_speed_class(speed, port.fp_num_lanes);
     if (cls == nullptr) {
-        PLTFM_LOG("Invalid port lane speed %d!", static_cast<int>(speed / port.fp_num_lanes));
+        PLTFM_LOG_AS("pltfm_transceiver_info_get", "Invalid port lane speed %d!",
+                     static_cast<int>(speed / port.fp_num_lanes));
         return PLTFM_NOTFOUND;
     }
+
+    char num_lanes[24] = {};
+    char start_lane[24] = {};
+    char front_port[24] = {};
+    std::snprintf(num_lanes, sizeof num_lanes, "%d", port.fp_num_lanes);
+    std::snprintf(start_lane, sizeof start_lane, "%d", port.fp_start_lane);
+    std::snprintf(front_port, sizeof front_port, "%d", front_port_key(port.fp_port_id));
 
     pthread_mutex_lock(&mutex);
     if (port_state_ar[phy_port] & (1u << PLTFM_PORT_INSERTED)) {
@@ -128,37 +163,25 @@ pltfm_status_t pltfm_transceiver_info_get(pltfm_port_t port, pltfm_attr_t *attr_
         pltfm_attr_t *stored = port_attr_list[phy_port];
         copy_value(stored[2].value, cls->speed);
         copy_value(stored[3].value, cls->encoding);
-        copy_number(stored[4].value, front_port_key(port.fp_port_id));
-        copy_number(stored[5].value, port.fp_num_lanes);
-        copy_number(stored[6].value, port.fp_start_lane);
-        if (copy_count > 0) std::memcpy(attr_list_p, stored, sizeof(pltfm_attr_t) * static_cast<std::size_t>(copy_count));
-        pthread_mutex_unlock(&mutex);
-        return PLTFM_SUCCESS;
+        copy_value(stored[4].value, front_port);
+        copy_value(stored[5].value, num_lanes);
+        copy_value(stored[6].value, start_lane);
+        if (module == Module::stored_when_inserted) {
+            if (source != nullptr) source->module = ModuleSource::stored;
+            if (copy_count > 0)
+                std::memcpy(attr_list_p, stored, sizeof(pltfm_attr_t) * static_cast<std::size_t>(copy_count));
+            pthread_mutex_unlock(&mutex);
+            return PLTFM_SUCCESS;
+        }
     }
     pthread_mutex_unlock(&mutex);
 
     char cable_type[24] = {};
-    char num_lanes[24] = {};
-    char start_lane[24] = {};
-    char front_port[24] = {};
-    std::snprintf(num_lanes, sizeof num_lanes, "%d", port.fp_num_lanes);
-    std::snprintf(start_lane, sizeof start_lane, "%d", port.fp_start_lane);
-    std::snprintf(front_port, sizeof front_port, "%d", front_port_key(port.fp_port_id));
-    if (identify_cable_type(port, cable_type) == CableTypeSource::none) return PLTFM_NOTFOUND;
-
-    for (int i = 0; i < attr_count; ++i) {
-        pltfm_attr_t &a = attr_list_p[i];
-        switch (a.key) {
-            case PLTFM_ATTR_CABLE_TYPE: copy_value(a.value, cable_type); break;
-            case PLTFM_ATTR_ENCODING: copy_value(a.value, cls->encoding); break;
-            case PLTFM_ATTR_FRONT_PORT: copy_value(a.value, front_port); break;
-            case PLTFM_ATTR_LANE: copy_value(a.value, start_lane); break;
-            case PLTFM_ATTR_NUM_LANES: copy_value(a.value, num_lanes); break;
-            case PLTFM_ATTR_SPEED: copy_value(a.value, cls->speed); break;
-            case PLTFM_ATTR_VENDOR: copy_value(a.value, "GENERIC"); break;
-            default: break;
-        }
-    }
+    const CableTypeSource found = identify_cable_type(port, cable_type);
+    if (found == CableTypeSource::none) return PLTFM_NOTFOUND;
+    if (source != nullptr)
+        source->module = found == CableTypeSource::state_db ? ModuleSource::state_db : ModuleSource::eeprom;
+    fill_fresh(attr_list_p, attr_count, cable_type, *cls, front_port, num_lanes, start_lane);
 
     if (update_flag != 0 && copy_count > 0) {
         pltfm_attr_t stored[PLTFM_KEY_ATTR_COUNT] = {};
@@ -166,9 +189,33 @@ pltfm_status_t pltfm_transceiver_info_get(pltfm_port_t port, pltfm_attr_t *attr_
         std::memcpy(port_attr_list[phy_port], attr_list_p, sizeof(pltfm_attr_t) * static_cast<std::size_t>(copy_count));
         std::memcpy(stored, port_attr_list[phy_port], sizeof stored);
         pthread_mutex_unlock(&mutex);
-        PLTFM_LOG("Port %d update the new transceiver info: %s %s %s %s %s %s %s.", static_cast<int>(phy_port) - 1,
-                  stored[0].value, stored[1].value, stored[2].value, stored[3].value, stored[4].value,
-                  stored[5].value, stored[6].value);
+        PLTFM_LOG_AS("pltfm_transceiver_info_get", "Port %d update the new transceiver info: %s %s %s %s %s %s %s.",
+                     static_cast<int>(phy_port) - 1, stored[0].value, stored[1].value, stored[2].value,
+                     stored[3].value, stored[4].value, stored[5].value, stored[6].value);
     }
     return PLTFM_SUCCESS;
+}
+
+}  // namespace
+
+namespace pltfm::hw {
+
+pltfm_status_t transceiver_info_fresh(const pltfm_port_t &port, pltfm_attr_t *attr_list_p,
+                                      int attr_count) noexcept {
+    return transceiver_info(port, attr_list_p, attr_count, 0, Module::identified, nullptr);
+}
+
+pltfm_status_t transceiver_info_traced(const pltfm_port_t &port, pltfm_attr_t *attr_list_p,
+                                       int attr_count, int update_flag,
+                                       InfoSource *source) noexcept {
+    return transceiver_info(port, attr_list_p, attr_count, update_flag, Module::stored_when_inserted,
+                            source);
+}
+
+}  // namespace pltfm::hw
+
+pltfm_status_t pltfm_transceiver_info_get(pltfm_port_t port, pltfm_attr_t *attr_list_p, int attr_count,
+                                          int update_flag) {
+    return transceiver_info(port, attr_list_p, attr_count, update_flag, Module::stored_when_inserted,
+                            nullptr);
 }

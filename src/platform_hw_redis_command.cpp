@@ -76,9 +76,17 @@ std::optional<Command> parse_hash(Reader r) {
         if (r.quoted(c.key) && r.literal(" ") && r.quoted(c.field) && r.at_end()) return c;
     } else if (r.literal(" hset ")) {
         c.kind = Command::Kind::hset;
-        if (r.quoted(c.key) && r.literal(" ") && r.quoted(c.field) && r.literal(" ") &&
-            r.quoted(c.value) && r.at_end())
-            return c;
+        if (!r.quoted(c.key) || !r.literal(" ") || !r.quoted(c.field) || !r.literal(" ") ||
+            !r.quoted(c.value))
+            return std::nullopt;
+        while (!r.at_end()) {
+            std::pair<std::string, std::string> pair;
+            if (!r.literal(" ") || !r.quoted(pair.first) || !r.literal(" ") ||
+                !r.quoted(pair.second))
+                return std::nullopt;
+            c.more.push_back(std::move(pair));
+        }
+        return c;
     }
     return std::nullopt;
 }

@@ -1,12 +1,15 @@
 // The command texts the library hands to pltfm_redis_read and pltfm_redis_write, read back
 // into what they ask for, so that the native transport can answer them without a shell:
-// "redis-cli -n <db> hget \"<key>\" \"<field>\"", the same with hset and a value, and the
+// "redis-cli -n <db> hget \"<key>\" \"<field>\"", the same with hset and one or more field and
+// value pairs, and the
 // port configuration pipeline "grep \"Ethernet<n> \" <path> | awk '{print $4}'".
 #pragma once
 
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace pltfm::redis {
 
@@ -14,6 +17,8 @@ struct Command {
     enum class Kind { hget, hset, port_config } kind = Kind::hget;
     int db = 0;
     std::string key, field, value;  // hget, hset (value: hset only)
+    // hset: further field and value pairs after the first, as one HSET sets them together.
+    std::vector<std::pair<std::string, std::string>> more;
     std::string pattern;            // port_config: what grep looks for, "Ethernet<n> "
     std::string path;               // port_config: the file
 };

@@ -3,108 +3,28 @@
 // and the insertion thread) and the port configuration pipeline from the file itself.
 #include "platform_hw_redis_native.h"
 
-#include <fcntl.h>
-#include <hiredis/hiredis.h>
-#include <signal.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <vector>
 
 #include "log.h"
 #include "platform_hw_port_config.h"
+#include "platform_hw_redis_hiredis.h"
 
 namespace pltfm::redis {
-
-namespace {
-
-constexpr timeval kTimeout{1, 0};  // connecting, and waiting for each answer
-
-// Writing to a connection the server closed raises SIGPIPE, which would end the SDK's
-// process. The signal is blocked for the calling thread while a command runs, and one it
-// raised is taken off the thread's pending set before the mask is restored.
-class SigpipeBlock {
-  public:
-    SigpipeBlock() {
-        sigemptyset(&pipe_);
-        sigaddset(&pipe_, SIGPIPE);
-        pthread_sigmask(SIG_BLOCK, &pipe_, &saved_);
-        sigset_t pending;
-        sigpending(&pending);
-        was_pending_ = sigismember(&pending, SIGPIPE) == 1;
-    }
-    ~SigpipeBlock() {
-        sigset_t pending;
-        sigpending(&pending);
-        if (!was_pending_ && sigismember(&pending, SIGPIPE) == 1) {
-            const timespec none{0, 0};
-            while (sigtimedwait(&pipe_, nullptr, &none) < 0 && errno == EINTR) {
-            }
-        }
-        pthread_sigmask(SIG_SETMASK, &saved_, nullptr);
-    }
-    SigpipeBlock(const SigpipeBlock &) = delete;
-    SigpipeBlock &operator=(const SigpipeBlock &) = delete;
-
-  private:
-    sigset_t pipe_{}, saved_{};
-    bool was_pending_ = false;
-};
-
-struct ReplyFree {
-    void operator()(redisReply *r) const { freeReplyObject(r); }
-};
-using reply_ptr = std::unique_ptr<redisReply, ReplyFree>;
-
-// What redis-cli prints for a reply when its output is not a terminal.
-void render(const redisReply &r, std::string &out) {
-    switch (r.type) {
-        case REDIS_REPLY_STRING:
-        case REDIS_REPLY_STATUS:
-        case REDIS_REPLY_ERROR:
-            out.append(r.str, r.len);
-            out += '\n';
-            break;
-        case REDIS_REPLY_INTEGER: {
-            char number[24];
-            std::snprintf(number, sizeof number, "%lld\n", r.integer);
-            out += number;
-            break;
-        }
-        case REDIS_REPLY_NIL:
-            out += '\n';
-            break;
-        case REDIS_REPLY_ARRAY:
-            for (std::size_t i = 0; i < r.elements; ++i) render(*r.element[i], out);
-            break;
-        default:
-            break;
-    }
-}
-
-// The read or write timeout of the socket expired.
-bool no_answer(const redisContext &c) {
-    return c.err == REDIS_ERR_IO && std::strcmp(c.errstr, std::strerror(EAGAIN)) == 0;
-}
-
-std::string why(const redisContext &c) {
-    return no_answer(c) ? "no answer within 1 s" : c.errstr;
-}
-
-}  // namespace
 
 Connection::~Connection() {
     if (ctx_ != nullptr) redisFree(ctx_);
 }
 
 bool Connection::connect() {
-    redisContext *c =
-        endpoint_.kind == Endpoint::Kind::unix_socket
-            ? redisConnectUnixWithTimeout(endpoint_.path.c_str(), kTimeout)
-            : redisConnectWithTimeout(endpoint_.host.c_str(), endpoint_.port, kTimeout);
-    if (c == nullptr || c->err != 0 || redisSetTimeout(c, kTimeout) != REDIS_OK) {
+    redisContext *c = connect_within_limit(endpoint_);
+    if (c == nullptr || c->err != 0) {
+        timed_out_ = c != nullptr && no_answer(*c);
+        // Logged once per failure: a server that stays away does not fill the log.
         if (!reported_)
             PLTFM_LOG("Redis connection to %s failed: %s", endpoint_.text.c_str(),
                       c == nullptr ? "out of memory" : why(*c).c_str());
@@ -112,10 +32,6 @@ bool Connection::connect() {
         if (c != nullptr) redisFree(c);
         return false;
     }
-    // Commands the host process starts must not inherit the connection.
-    ::fcntl(c->fd, F_SETFD, ::fcntl(c->fd, F_GETFD) | FD_CLOEXEC);
-    if (reported_) PLTFM_LOG("Redis connection to %s made again", endpoint_.text.c_str());
-    reported_ = false;
     ctx_ = c;
     timed_out_ = false;
     owner_ = ::getpid();
@@ -125,28 +41,57 @@ bool Connection::connect() {
 
 void Connection::drop(const char *what) {
     timed_out_ = no_answer(*ctx_);
-    PLTFM_LOG("Redis connection to %s %s: %s", endpoint_.text.c_str(), what, why(*ctx_).c_str());
+    if (!reported_)
+        PLTFM_LOG("Redis connection to %s %s: %s", endpoint_.text.c_str(), what,
+                  why(*ctx_).c_str());
     reported_ = true;
     redisFree(ctx_);
     ctx_ = nullptr;
 }
 
-std::optional<std::string> Connection::run(const Command &command) {
+bool Connection::ready() {
     if (ctx_ != nullptr && owner_ != ::getpid()) {
         // Inherited from the parent process: closing our copy leaves the parent's intact.
         redisFree(ctx_);
         ctx_ = nullptr;
     }
-    const bool reused = ctx_ != nullptr;
-    if (ctx_ == nullptr && !connect()) return std::nullopt;
+    return ctx_ != nullptr || connect();
+}
+
+Connection::Answer Connection::answered(std::optional<std::string> printed) {
+    if (!printed) return Answer{std::nullopt, timed_out_};
+    // The connection is made again once it answers (not when a connection to a server that
+    // does not answer is merely accepted).
+    if (reported_) PLTFM_LOG("Redis connection to %s made again", endpoint_.text.c_str());
+    reported_ = false;
+    return Answer{std::move(printed), false};
+}
+
+Connection::Answer Connection::run(const Command &command) {
+    const bool reused = ctx_ != nullptr && owner_ == ::getpid();
+    if (!ready()) return Answer{std::nullopt, timed_out_};
     SigpipeBlock no_sigpipe;
     std::optional<std::string> printed = exchange(command);
     // A connection that sat idle may have been closed by the server (a restart, a client
     // kill): the command goes once more over a fresh one. hget and hset may run twice. Not
-    // after a timeout: a server that does not answer gets one second per access, not two.
+    // after a timeout: a server that does not answer gets one limit per access, not two.
     if (!printed && reused && ctx_ == nullptr && !timed_out_ && connect())
         printed = exchange(command);
-    return printed;
+    return answered(std::move(printed));
+}
+
+Connection::Answer Connection::ping() {
+    if (!ready()) return Answer{std::nullopt, timed_out_};
+    SigpipeBlock no_sigpipe;
+    void *raw = redisCommand(ctx_, "PING");
+    if (raw == nullptr) {
+        drop("lost");
+        return Answer{std::nullopt, timed_out_};
+    }
+    const reply_ptr reply(static_cast<redisReply *>(raw));
+    std::string printed;
+    render(*reply, printed);
+    return answered(std::move(printed));
 }
 
 std::optional<std::string> Connection::exchange(const Command &command) {
@@ -155,12 +100,21 @@ std::optional<std::string> Connection::exchange(const Command &command) {
     const bool select = db_ != command.db;
     const char *select_argv[] = {"SELECT", db};
     const bool hset = command.kind == Command::Kind::hset;
-    const char *argv[] = {hset ? "HSET" : "HGET", command.key.c_str(), command.field.c_str(),
-                          command.value.c_str()};
-    const size_t lens[] = {4, command.key.size(), command.field.size(), command.value.size()};
+    std::vector<const char *> argv = {hset ? "HSET" : "HGET", command.key.c_str(),
+                                      command.field.c_str()};
+    std::vector<std::size_t> lens = {4, command.key.size(), command.field.size()};
+    if (hset) {
+        argv.push_back(command.value.c_str());
+        lens.push_back(command.value.size());
+        for (const auto &[field, value] : command.more) {
+            argv.insert(argv.end(), {field.c_str(), value.c_str()});
+            lens.insert(lens.end(), {field.size(), value.size()});
+        }
+    }
     // Both go out together: one round trip also when the database changes.
     if ((select && redisAppendCommandArgv(ctx_, 2, select_argv, nullptr) != REDIS_OK) ||
-        redisAppendCommandArgv(ctx_, hset ? 4 : 3, argv, lens) != REDIS_OK) {
+        redisAppendCommandArgv(ctx_, static_cast<int>(argv.size()), argv.data(), lens.data()) !=
+            REDIS_OK) {
         drop("lost");
         return std::nullopt;
     }
@@ -206,13 +160,15 @@ class NativeTransport final : public Transport {
             PLTFM_LOG("Not a command of the library; native Redis mode does not run it: %s", cmd);
             return Outcome::cannot_start;
         }
-        std::optional<std::string> printed;
+        Connection::Answer answer;
         if (command->kind == Command::Kind::port_config) {
-            printed = hw::port_config::fourth_column(command->path, command->pattern);
+            answer.printed = hw::port_config::fourth_column(command->path, command->pattern);
         } else {
             std::lock_guard<std::mutex> hold(lock_);
-            printed = connection_.run(*command);
+            answer = connection_.run(*command);
         }
+        if (answer.timed_out) return Outcome::timed_out;
+        const auto &printed = answer.printed;
         // fgets with room for no character stores the terminator without reading.
         if (size == 1) {
             out[0] = '\0';
@@ -226,6 +182,13 @@ class NativeTransport final : public Transport {
         std::memcpy(out, printed->data(), n);
         out[n] = '\0';
         return Outcome::line;
+    }
+
+    Outcome probe() override {
+        std::lock_guard<std::mutex> hold(lock_);
+        const Connection::Answer answer = connection_.ping();
+        if (answer.timed_out) return Outcome::timed_out;
+        return answer.printed ? Outcome::line : Outcome::no_output;
     }
 
   private:

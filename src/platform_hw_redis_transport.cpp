@@ -12,6 +12,8 @@
 
 #include "log.h"
 #include "paths.h"
+#include "platform_hw_redis_events.h"
+#include "platform_hw_redis_stall.h"
 
 namespace pltfm::redis {
 
@@ -78,8 +80,15 @@ std::optional<Endpoint> parse_tcp(std::string_view rest, std::string &why) {
 // exits). Replaced only by the test hook, which keeps the old one alive.
 std::atomic<Transport *> g_transport{nullptr};
 std::once_flag g_once;
+// The native connection's endpoint, written with g_transport (under g_once, or by the test
+// hook while no library thread runs).
+std::optional<Endpoint> g_endpoint;
+
+std::atomic<long long> g_native_bound_ms{kNativeAnswerBound.count()};
+std::atomic<long long> g_cli_bound_ms{kRedisCliBound.count()};
 
 void choose() {
+    g_endpoint.reset();
     const char *env = std::getenv("PLTFM_REDIS");
     if (env == nullptr || *env == '\0') {
         g_transport = &pipe_transport();
@@ -94,6 +103,7 @@ void choose() {
         return;
     }
     PLTFM_LOG("Redis is reached over a persistent connection to %s (PLTFM_REDIS)", env);
+    g_endpoint = endpoint;
     g_transport = make_native_transport(*endpoint).release();
 }
 
@@ -121,6 +131,24 @@ bool native() {
     return &transport() != &pipe_transport();
 }
 
+std::optional<Endpoint> native_endpoint() {
+    transport();
+    return g_endpoint;
+}
+
+std::chrono::milliseconds native_answer_bound() {
+    return std::chrono::milliseconds(g_native_bound_ms.load());
+}
+
+std::chrono::milliseconds redis_cli_bound() {
+    return std::chrono::milliseconds(g_cli_bound_ms.load());
+}
+
+void set_bounds_for_test(std::chrono::milliseconds native, std::chrono::milliseconds cli) {
+    g_native_bound_ms = native.count();
+    g_cli_bound_ms = cli.count();
+}
+
 void reload_for_test() {
     std::call_once(g_once, [] {});
     // Replaced transports stay reachable: a thread of an earlier test may still hold one.
@@ -128,6 +156,8 @@ void reload_for_test() {
     Transport *old = g_transport.load();  // null when no access chose one yet
     if (old != nullptr && old != &pipe_transport()) retired->push_back(old);
     choose();
+    stall_policy().reset_for_test();
+    events_reset_for_test();
 }
 
 }  // namespace pltfm::redis

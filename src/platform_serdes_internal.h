@@ -31,6 +31,18 @@ uint32_t translated_record_count(const pltfm_port_t &port, const pltfm_attr_t *s
 // Zero-fills every entry; lists cached earlier are not released (the SDK may hold them).
 void intf_db_clear() noexcept;
 
+// A digest of records as the SDK reads them (identifier, member flag, the value or every
+// element of the list): equal records give equal digests. FNV-1a, 64 bits.
+uint64_t records_digest(const ifcs_attr_t *list, uint32_t count) noexcept;
+
+// Whether translation writes its messages (a port's pre-initialisation), or works silently (a
+// check of what a port would get, which hands nothing out).
+enum class Messages { logged, none };
+// pltfm_serdes_parameters_translate without caching the list in intf_db.
+int translate_rows(const pltfm_port_t &port, const pltfm_attr_t *serdes_attr_list,
+                   int serdes_attr_count, ifcs_attr_t *ifcs_attr_list, uint32_t *ifcs_attr_count,
+                   Messages messages) noexcept;
+
 // How translation turns the text of a tuning value into the SDK's number: not at all (the key
 // gives the SDK no record), as a decimal number (strtol, then narrowed to the record's width),
 // as a tuning effort ("LOW", "MEDIUM", anything else HIGH) or as a boolean ("TRUE", anything

@@ -11,8 +11,10 @@
 #include "log.h"
 #include "platform_database.h"
 #include "platform_hw.h"
+#include "platform_hw_internal.h"
 #include "platform_serdes.h"
 #include "platform_serdes_internal.h"
+#include "port_state.h"
 
 namespace {
 
@@ -165,9 +167,13 @@ ifcs_attr_t *pltfm_port_pre_init(char *intf_name, ifcs_attr_t *attr_list_p, uint
         {PLTFM_ATTR_LANE, ""},
     };
 
-    pltfm_status_t rc = pltfm_transceiver_info_get(port, key_attr, PLTFM_KEY_ATTR_COUNT, 1);
+    // The port is on the board (checked above), so it has a slot.
+    const uint32_t slot = *pltfm::hw::port_slot(port.fp_port_id, port.fp_start_lane);
+    pltfm::hw::InfoSource source;
+    pltfm_status_t rc = pltfm::hw::transceiver_info_traced(port, key_attr, PLTFM_KEY_ATTR_COUNT, 1, &source);
     if (rc != PLTFM_SUCCESS) {
         PLTFM_LOG("pltfm_transceiver_info_get failed rc=%d", rc);
+        pltfm::port_state::hand_out_failed(slot);
         return nullptr;
     }
     PLTFM_LOG("pltfm_transceiver_info_get Success");
@@ -175,6 +181,7 @@ ifcs_attr_t *pltfm_port_pre_init(char *intf_name, ifcs_attr_t *attr_list_p, uint
     rc = pltfm_transceiver_configure(port, PLTFM_PORT_PRE_INIT);
     if (rc != PLTFM_SUCCESS) {
         PLTFM_LOG("pltfm_transceiver_configure failed rc=%d", rc);
+        pltfm::port_state::hand_out_failed(slot);
         return nullptr;
     }
     PLTFM_LOG("pltfm_transceiver_configure Success");
@@ -184,6 +191,7 @@ ifcs_attr_t *pltfm_port_pre_init(char *intf_name, ifcs_attr_t *attr_list_p, uint
     rc = pltfm_parser_database_get(key_attr, PLTFM_KEY_ATTR_COUNT, params_attr, &params_attr_count);
     if (rc != PLTFM_SUCCESS) {
         PLTFM_LOG("pltfm_parser_database_get failed rc=%d", rc);
+        pltfm::port_state::hand_out_failed(slot);
         return nullptr;
     }
     PLTFM_LOG("pltfm_parser_database_get Success");
@@ -199,6 +207,7 @@ ifcs_attr_t *pltfm_port_pre_init(char *intf_name, ifcs_attr_t *attr_list_p, uint
         static_cast<ifcs_attr_t *>(pltfm::mem::alloc_zeroed(ifcs_attr_count, sizeof(ifcs_attr_t)));
     if (ifcs_attr_list == nullptr) {
         PLTFM_LOG("Allocate memory for pltfm_attr_list fail.");
+        pltfm::port_state::hand_out_failed(slot);
         return nullptr;
     }
     const uint32_t capacity = ifcs_attr_count;
@@ -209,9 +218,17 @@ ifcs_attr_t *pltfm_port_pre_init(char *intf_name, ifcs_attr_t *attr_list_p, uint
         PLTFM_LOG("pltfm_serdes_parameters_translate failed rc=%d", rc);
         // Not cached and not handed out: nothing else can reach it.
         pltfm::serdes::release_attr_list(ifcs_attr_list, capacity);
+        pltfm::port_state::hand_out_failed(slot);
         return nullptr;
     }
     PLTFM_LOG("pltfm_serdes_parameters_translate Success");
+    pltfm::port_state::Handout handout;
+    handout.port = port;
+    std::memcpy(handout.keys, key_attr, sizeof key_attr);
+    handout.source = source;
+    handout.records = ifcs_attr_count;
+    handout.digest = pltfm::serdes::records_digest(ifcs_attr_list, ifcs_attr_count);
+    pltfm::port_state::handed_out(slot, handout);
     *attr_count = ifcs_attr_count;
     return ifcs_attr_list;
 }

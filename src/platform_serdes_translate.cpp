@@ -226,6 +226,54 @@ void release_attr_list(ifcs_attr_t *list, uint32_t count) noexcept {
     pltfm::mem::release(list);
 }
 
+namespace {
+
+// FNV-1a, 64 bits.
+class Fnv1a {
+  public:
+    void add(uint64_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i) {
+            h_ ^= (v >> (8 * i)) & 0xFF;
+            h_ *= 1099511628211ULL;
+        }
+    }
+    uint64_t value() const { return h_; }
+
+  private:
+    uint64_t h_ = 14695981039346656037ULL;
+};
+
+template <class List>
+void add_list(Fnv1a &h, const List &list) {
+    h.add(list.count, 4);
+    for (uint32_t i = 0; i < list.count && list.arr != nullptr; ++i)
+        h.add(static_cast<uint64_t>(static_cast<int64_t>(list.arr[i])), 8);
+}
+
+}  // namespace
+
+uint64_t records_digest(const ifcs_attr_t *list, uint32_t count) noexcept {
+    Fnv1a h;
+    for (uint32_t i = 0; i < count && list != nullptr; ++i) {
+        const ifcs_attr_t &rec = list[i];
+        h.add(rec.id, 4);
+        h.add(rec.bitmap, 8);
+        if (rec.bitmap & IFCS_ATTR_VALUE_FLAG_I8_LIST)
+            add_list(h, rec.value.i8_list);
+        else if (rec.bitmap & IFCS_ATTR_VALUE_FLAG_U8_LIST)
+            add_list(h, rec.value.u8_list);
+        else if (rec.bitmap & IFCS_ATTR_VALUE_FLAG_U32_LIST)
+            add_list(h, rec.value.u32_list);
+        else if (rec.bitmap & IFCS_ATTR_VALUE_FLAG_DEVPORT_AN_BP_TECH_ABILITY_LIST)
+            add_list(h, rec.value.devport_an_bp_tech_ability_list);
+        else if (rec.bitmap & IFCS_ATTR_VALUE_FLAG_DATA)
+            h.add(rec.value.data, 4);
+        else
+            h.add(rec.value.u32, 4);
+    }
+    return h.value();
+}
+
 bool intf_db_cache(const char *intf_name, ifcs_attr_t *list, uint32_t count) noexcept {
     std::lock_guard lock(g_intf_db_mutex);
     for (auto &entry : intf_db) {
@@ -298,7 +346,8 @@ class LaneTracker {
     uint32_t lane_;
 };
 
-void log_skipped(pltfm_attr_type_t key, uint32_t lane, const char *why) {
+void log_skipped(bool quiet, pltfm_attr_type_t key, uint32_t lane, const char *why) {
+    if (quiet) return;
     const std::string_view name = pltfm::attr_name(key);
     PLTFM_LOG_AS(kTranslate, "Skipped %.*s of lane %d: %s", static_cast<int>(name.size()),
                  name.data(), static_cast<int32_t>(lane), why);
@@ -323,18 +372,21 @@ uint32_t translated_record_count(const pltfm_port_t &port, const pltfm_attr_t *s
 
 }  // namespace pltfm::serdes
 
+namespace pltfm::serdes {
+
 // Rows that would write outside the list or an element array are skipped, each with a message:
 // a lane row naming a lane outside the port, a per-lane key with no record at the first lane,
 // or a record beyond the list's capacity. Scalars at later lanes and keys the SDK does not
 // take are skipped quietly. Records follow the order in which the first lane's rows name the
 // keys.
-int pltfm_serdes_parameters_translate(pltfm_port_t port, pltfm_attr_t *serdes_attr_list,
-                                      int serdes_attr_count, ifcs_attr_t *ifcs_attr_list,
-                                      uint32_t *ifcs_attr_count) {
+int translate_rows(const pltfm_port_t &port, const pltfm_attr_t *serdes_attr_list,
+                   int serdes_attr_count, ifcs_attr_t *ifcs_attr_list, uint32_t *ifcs_attr_count,
+                   Messages messages) noexcept {
+    const bool quiet = messages == Messages::none;
     if (ifcs_attr_list == nullptr || ifcs_attr_count == nullptr ||
         (serdes_attr_list == nullptr && serdes_attr_count > 0) || port.cur_num_lanes < 1 ||
         port.cur_num_lanes > kMaxPortLanes || port.intf_name[0] == '\0') {
-        PLTFM_LOG_AS(kTranslate, "Invalid input value.");
+        if (!quiet) PLTFM_LOG_AS(kTranslate, "Invalid input value.");
         return PLTFM_PARAM;
     }
 
@@ -353,7 +405,7 @@ int pltfm_serdes_parameters_translate(pltfm_port_t port, pltfm_attr_t *serdes_at
         if (const ScalarKey *sk = find_scalar(key)) {
             if (!lane.at_first_lane()) continue;
             if (ifcs_attr_set >= in_ifcs_attr_count) {
-                log_skipped(sk->key, lane.lane(), "the list is full");
+                log_skipped(quiet, sk->key, lane.lane(), "the list is full");
                 continue;
             }
             ifcs_attr_t &rec = ifcs_attr_list[ifcs_attr_set];
@@ -362,7 +414,7 @@ int pltfm_serdes_parameters_translate(pltfm_port_t port, pltfm_attr_t *serdes_at
                 auto *arr = static_cast<ifcs_devport_an_bp_tech_ability_t *>(
                     pltfm::mem::alloc_zeroed(1, sizeof(ifcs_devport_an_bp_tech_ability_t)));
                 if (arr == nullptr) {
-                    PLTFM_LOG_AS(kTranslate, "FATAL: malloc failed");
+                    if (!quiet) PLTFM_LOG_AS(kTranslate, "FATAL: malloc failed");
                     return PLTFM_UNINIT;
                 }
                 arr[0] = v;
@@ -384,15 +436,15 @@ int pltfm_serdes_parameters_translate(pltfm_port_t port, pltfm_attr_t *serdes_at
         const LaneKey &lk = kLaneKeys[k];
         if (lane.at_first_lane()) {
             if (ifcs_attr_set >= in_ifcs_attr_count) {
-                log_skipped(lk.key, lane.lane(), "the list is full");
+                log_skipped(quiet, lk.key, lane.lane(), "the list is full");
                 continue;
             }
-            if (lk.key == PLTFM_ATTR_TX_EQ_ATTN)
+            if (lk.key == PLTFM_ATTR_TX_EQ_ATTN && !quiet)
                 PLTFM_LOG_AS(kTranslate, "tx_eq_attn lane=%d cur_num_lanes=%d",
                              static_cast<int>(lane.lane()), port.cur_num_lanes);
             void *arr = pltfm::mem::alloc_zeroed(n, element_size(lk.member));
             if (arr == nullptr) {
-                PLTFM_LOG_AS(kTranslate, "FATAL: malloc failed");
+                if (!quiet) PLTFM_LOG_AS(kTranslate, "FATAL: malloc failed");
                 return PLTFM_UNINIT;
             }
             ifcs_attr_t &rec = ifcs_attr_list[ifcs_attr_set++];
@@ -404,21 +456,36 @@ int pltfm_serdes_parameters_translate(pltfm_port_t port, pltfm_attr_t *serdes_at
             char why[64];
             std::snprintf(why, sizeof why, "outside the port's lanes %d to %d", port.cur_start_lane,
                           port.cur_start_lane + port.cur_num_lanes - 1);
-            log_skipped(lk.key, lane.lane(), why);
+            log_skipped(quiet, lk.key, lane.lane(), why);
             continue;
         }
         if (lane_records[k] == nullptr) {
-            log_skipped(lk.key, lane.lane(), "no record of it at the first lane");
+            log_skipped(quiet, lk.key, lane.lane(), "no record of it at the first lane");
             continue;
         }
         store_element(*lane_records[k], lk.member, lane.index(), convert(Conv::number, row));
     }
+    *ifcs_attr_count = ifcs_attr_set;
+    return PLTFM_SUCCESS;
+}
 
-    if (!pltfm::serdes::intf_db_cache(port.intf_name, ifcs_attr_list, in_ifcs_attr_count)) {
+}  // namespace pltfm::serdes
+
+int pltfm_serdes_parameters_translate(pltfm_port_t port, pltfm_attr_t *serdes_attr_list,
+                                      int serdes_attr_count, ifcs_attr_t *ifcs_attr_list,
+                                      uint32_t *ifcs_attr_count) {
+    // Checked and refused by translate_rows, which is given the caller's count itself.
+    const uint32_t capacity = ifcs_attr_count != nullptr ? *ifcs_attr_count : 0;
+    uint32_t filled = capacity;
+    const int rc = pltfm::serdes::translate_rows(
+        port, serdes_attr_list, serdes_attr_count, ifcs_attr_list,
+        ifcs_attr_count != nullptr ? &filled : nullptr, pltfm::serdes::Messages::logged);
+    if (rc != PLTFM_SUCCESS) return rc;
+    if (!pltfm::serdes::intf_db_cache(port.intf_name, ifcs_attr_list, capacity)) {
         PLTFM_LOG_AS(kTranslate, "intf_db is full, the list of %.*s is not cached",
                      static_cast<int>(::strnlen(port.intf_name, sizeof port.intf_name)),
                      port.intf_name);
     }
-    *ifcs_attr_count = ifcs_attr_set;
+    *ifcs_attr_count = filled;
     return PLTFM_SUCCESS;
 }

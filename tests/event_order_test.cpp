@@ -13,12 +13,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <random>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -28,8 +30,11 @@
 #include "fake_platform.h"
 #include "ifcs_devport.h"
 #include "platform_hw_internal.h"
+#include "platform_hw_redis_stall.h"
+#include "platform_hw_redis_transport.h"
 #include "platform_serdes.h"
 #include "platform_serdes_internal.h"
+#include "port_state.h"
 #include "redis_server.h"
 #include "serdes_records.h"
 #include "test_util.h"
@@ -52,6 +57,10 @@ constexpr unsigned kConcurrentSeeds = 10;
 // Seeds of the fixed set that also run through redis-cli, their traces compared.
 constexpr int kBothModesShards = 4;
 constexpr unsigned kBothModesSeedsPerShard = 6;
+// Bounds on a silent Redis for the sequences' stalls: short, so that a stall costs little,
+// yet far above what a loaded machine takes to answer.
+constexpr auto kNativeBound = std::chrono::milliseconds(150);
+constexpr auto kCliBound = std::chrono::milliseconds(1000);
 
 using modes::Mode;
 
@@ -87,7 +96,7 @@ void write_tuning_versions(const std::string &sample,
 }
 
 struct Bench {
-    RedisServer redis;
+    RedisServer redis{"AKE"};  // keyspace notifications on, as the OS's Redis runs
     FakePlatform fake;
     TempDir scratch;
     std::array<std::string, kTuningVersions> dirs;
@@ -143,8 +152,13 @@ class Sequence {
   public:
     // `concurrent`: the insertion monitor's passes run on a thread of their own while each
     // event is applied, as the real thread does; the checks run once it has stopped.
-    Sequence(Bench &bench, unsigned seed, bool concurrent)
-        : b_(bench), rng_(seed), seed_(seed), concurrent_(concurrent) {}
+    Sequence(Bench &bench, unsigned seed, bool concurrent, Mode mode, bool table_on)
+        : b_(bench),
+          rng_(seed),
+          seed_(seed),
+          concurrent_(concurrent),
+          mode_(mode),
+          table_on_(table_on) {}
 
     // Writes, after each event, what can be observed of the library to `trace`, with the
     // lines the event added to the library's log `log` (its standard error).
@@ -231,6 +245,7 @@ class Sequence {
         const bool three = cg.kind == Kind::dd_dac_3m || cg.kind == Kind::q28_dac_3m;
         for (const auto &p : layout_ports(c, cg.layout)) {
             const std::string info = "TRANSCEIVER_INFO|" + p.name;
+            touched_.insert(p.name);
             redis().del(6, info);
             if (cg.kind == Kind::none) {
                 redis().hset(6, "TRANSCEIVER_STATUS|" + p.name, "status", "0");
@@ -242,14 +257,14 @@ class Sequence {
             std::vector<std::string> record = {"HSET", info, "cable_length",
                                                dac ? (three ? "3" : "1") : "0"};
             if (cg.record_complete) {
-                record.insert(record.end(),
-                              {"type",
-                               dd ? "QSFP-DD Double Density 8X Pluggable Transceiver"
-                                  : "QSFP28 or later",
-                               "specification_compliance",
-                               dd ? (dac ? "passive_copper_media_interface" : "400GBASE-DR4 Optical")
-                                  : (dac ? "100GBASE-CR4" : "100GBASE-SR4 Fibre"),
-                               "connector", dac ? "No separable connector" : "MPO 1x12"});
+                record.insert(
+                    record.end(),
+                    {"type",
+                     dd ? "QSFP-DD Double Density 8X Pluggable Transceiver" : "QSFP28 or later",
+                     "specification_compliance",
+                     dd ? (dac ? "passive_copper_media_interface" : "400GBASE-DR4 Optical")
+                        : (dac ? "100GBASE-CR4" : "100GBASE-SR4 Fibre"),
+                     "connector", dac ? "No separable connector" : "MPO 1x12"});
             }
             redis().command(6, record);
             redis().hset(6, "TRANSCEIVER_STATUS|" + p.name, "status", "1");
@@ -306,6 +321,7 @@ class Sequence {
         uint32_t count = static_cast<uint32_t>(attrs.size());
         std::string n = name;
         ifcs_attr_t *list = pltfm_port_pre_init(n.data(), attrs.data(), &count);
+        mp.last_pre_init_ok = list != nullptr;
         if (!want) {
             if (list != nullptr)
                 return "pre-initialisation of " + name +
@@ -327,6 +343,8 @@ class Sequence {
         mp.lanes_known = true;
         mp.records = got;
         mp.tuning = m_.tuning_in_use;
+        mp.key = want->key;
+        mp.speed = effective_speed(m_, name);
         lists_[name] = list;
         return sdk_event(name, pltfm_port_init, "init");
     }
@@ -409,6 +427,34 @@ class Sequence {
         return err;
     }
 
+    // The library hears of the module records the test wrote since the last time: over the
+    // native connection through keyspace events, which must name exactly those interfaces;
+    // through redis-cli, which has no events, the same visits are made from the test's list.
+    std::string module_events() {
+        const std::set<std::string> touched = std::move(touched_);
+        touched_.clear();
+        if (mode_ == Mode::cli) {
+            pltfm::hw::oir_visit_module_events({touched.begin(), touched.end()});
+            return "";
+        }
+        std::vector<std::string> heard;
+        pltfm::hw::oir_dispatch_pending_events(&heard);
+        const std::set<std::string> got(heard.begin(), heard.end());
+        if (got == touched) return "";
+        std::string err = "the library heard module events for";
+        for (const auto &h : got) err += " " + h;
+        err += "; the test wrote the records of";
+        for (const auto &t : touched) err += " " + t;
+        return err;
+    }
+
+    // The library notices a module change: by its next pass, or at once through events.
+    std::string notice() {
+        if (chance(0.5)) return module_events();
+        monitor_pass();
+        return "";
+    }
+
     // ---- What must hold after every event. ----
 
     void trace(const std::string &err) {
@@ -422,9 +468,91 @@ class Sequence {
         for (int c = 0; c < kCages; ++c)
             out << "  cage " << c << " eeprom "
                 << modes::digest(read_file(b_.fake.eeprom_path(front_panel(c)))) << "\n";
+        if (table_on_)
+            for (const auto &p : current_ports(m_)) {
+                out << "  published " << p.name << ":";
+                for (const auto &[field, value] : published(p.name))
+                    if (field != "updated" && field != "exchange_since")
+                        out << " " << field << "=" << value;
+                out << "\n";
+            }
         const std::string log = read_file(log_path_);
         out << "  log:\n" << modes::comparable_log(log.substr(std::min(log_offset_, log.size())));
         log_offset_ = log.size();
+    }
+
+    std::map<std::string, std::string> published(const std::string &name) const {
+        std::map<std::string, std::string> h;
+        const RedisReply r = redis().command(6, {"HGETALL", "PORT_SERDES_STATE|" + name});
+        for (std::size_t i = 0; i + 1 < r.elements.size(); i += 2)
+            h[r.elements[i].text] = r.elements[i + 1].text;
+        return h;
+    }
+
+    // The port-state table against the model: a port the SDK never created has no hash; a port
+    // that exists shows what it was created with, the records the SDK holds, the library's own
+    // state bits and stored module, no open exchange cycle (the OS has answered every one), its
+    // lasers, and stale exactly when the tuning in use gives it other records now.
+    std::string check_published() const {
+        for (const auto &p : current_ports(m_)) {
+            const Port &mp = m_.ports.at(p.name);
+            const auto h = published(p.name);
+            if (mp.lib == Lib::never) {
+                if (!h.empty()) return p.name + " was never created but has a published state";
+                continue;
+            }
+            if (!mp.created) continue;
+            if (!mp.last_pre_init_ok) {
+                // It exists with the list of an earlier pre-initialisation; the last one failed.
+                const auto it = h.find("pre_init");
+                if (it == h.end() || it->second != "failed")
+                    return "published pre_init of " + p.name + " is not \"failed\"";
+                continue;
+            }
+            auto field = [&](const char *f) {
+                const auto it = h.find(f);
+                return it == h.end() ? std::string("(missing)") : it->second;
+            };
+            auto differs = [&](const char *f, const std::string &want) {
+                return field(f) == want ? std::string()
+                                        : "published " + std::string(f) + " of " + p.name +
+                                              " is \"" + field(f) + "\", not \"" + want + "\"";
+            };
+            const ifcs_attr_t *list = lists_.at(p.name);
+            char digest[24];
+            std::snprintf(digest, sizeof digest, "%016llx",
+                          static_cast<unsigned long long>(pltfm::serdes::records_digest(
+                              list, static_cast<uint32_t>(mp.records.size()))));
+            std::vector<std::string> key;  // cable|vendor|class|encoding|front port
+            std::stringstream parts(mp.key);
+            for (std::string part; std::getline(parts, part, '|');) key.push_back(part);
+            const auto slot = *pltfm::hw::port_slot(serdes_group(p.cage) - 1, p.start);
+            pthread_mutex_lock(&mutex);
+            const uint32_t bits = port_state_ar[slot];
+            const std::string stored = port_attr_list[slot][1].value;
+            pthread_mutex_unlock(&mutex);
+            const bool stale =
+                expected(b_.refs[static_cast<std::size_t>(m_.tuning_in_use)].at(mp.key),
+                         static_cast<std::size_t>(p.start),
+                         static_cast<std::size_t>(p.lanes)) != mp.records;
+            const char *lasers = key[0] != "OPTICS"     ? "not an optic"
+                                 : key[2] == "50G/400G" ? "not written (CMIS)"
+                                 : key[2] == "25G/100G" ? "enabled"
+                                                        : "not managed";
+            for (const std::string &err :
+                 {differs("pre_init", "ok"), differs("records", std::to_string(mp.records.size())),
+                  differs("digest", digest), differs("cable_type", key[0]),
+                  differs("vendor", key[1]), differs("lane_speed", key[2]),
+                  differs("encoding", key[3]), differs("front_port", key[4]),
+                  differs("lanes", std::to_string(p.lanes)),
+                  differs("start_lane", std::to_string(p.start)),
+                  differs("speed", std::to_string(mp.speed)),
+                  differs("state_bits", std::to_string(bits)), differs("module", stored),
+                  differs("exchange", "none"), differs("lasers", lasers),
+                  differs("stale", stale ? "yes" : "no")})
+                if (!err.empty()) return err;
+        }
+        return "";
     }
 
     std::map<std::string, Observed> observe() const {
@@ -479,6 +607,7 @@ class Sequence {
                            ") on a port that is down";
             }
         }
+        if (table_on_) return check_published();
         return "";
     }
 
@@ -520,7 +649,8 @@ class Sequence {
                            std::to_string(cage(1).layout) + ")");
         std::string err = settle();
         if (err.empty()) {
-            monitor_pass();
+            monitor_pass();  // over the native connection, it subscribes to module events
+            touched_.clear();
             err = settle();
         }
         return err.empty() ? check() : err;
@@ -533,7 +663,7 @@ class Sequence {
         Port &mp = m_.ports[name];
         const int c = chance(0.5) ? 0 : 1;
         const char cage_letter = static_cast<char>('A' + c);
-        switch (std::uniform_int_distribution<int>(0, 15)(rng_)) {
+        switch (std::uniform_int_distribution<int>(0, 17)(rng_)) {
             case 0:
             case 1:
                 return {"monitor pass", [this] {
@@ -610,12 +740,11 @@ class Sequence {
                 return {text, [this, c, k, complete, tx, swap] {
                             if (swap) {
                                 pull_module(c);
-                                monitor_pass();
+                                if (std::string err = notice(); !err.empty()) return err;
                                 if (std::string err = settle(); !err.empty()) return err;
                             }
                             put_module(c, k, complete, tx);
-                            monitor_pass();
-                            return std::string();
+                            return notice();
                         }};
             }
             case 11:
@@ -625,13 +754,11 @@ class Sequence {
                             [this, c] {
                                 cage(c).record_complete = true;
                                 publish(c);
-                                monitor_pass();
-                                return std::string();
+                                return notice();
                             }};
                 return {std::string("module: pulled from cage ") + cage_letter, [this, c] {
                             pull_module(c);
-                            monitor_pass();
-                            return std::string();
+                            return notice();
                         }};
             case 12:
                 return {std::string("OS: cage ") + cage_letter + " re-split",
@@ -652,6 +779,23 @@ class Sequence {
                             return std::string();
                         }};
             }
+            case 16:
+                if (chance(0.75)) break;  // a stall costs a bound or two: keep them rare
+                return stall_window(c);
+            case 17: {
+                if (cage(c).kind == Kind::none) break;
+                const Kind k = other_kind(c);
+                const bool complete = !chance(0.25);
+                const uint8_t tx = pick(std::vector<uint8_t>{0x00, 0x0F, 0x05});
+                return {std::string("module: fast swap to ") + kind_name(k) + " in cage " +
+                            cage_letter + (complete ? "" : " (record without type)") +
+                            ", pulled and put in between two passes",
+                        [this, c, k, complete, tx] {
+                            pull_module(c);
+                            put_module(c, k, complete, tx);
+                            return module_events();
+                        }};
+            }
             case 15:
                 return {"SDK: start-up again", [this] {
                             char platform[] = "SwitchSDK";
@@ -669,12 +813,88 @@ class Sequence {
                 }};
     }
 
+    // A module of the cage's family of another kind than the one in it.
+    Kind other_kind(int c) {
+        std::vector<Kind> kinds =
+            c == 0 ? std::vector{Kind::dd_optic, Kind::dd_dac_1m, Kind::dd_dac_3m}
+                   : std::vector{Kind::q28_optic, Kind::q28_dac_1m, Kind::q28_dac_3m};
+        kinds.erase(std::remove(kinds.begin(), kinds.end(), cage(c).kind), kinds.end());
+        return pick(kinds);
+    }
+
+    // Redis freezes for a few SDK events and comes back. Everything the library reads from it
+    // falls back meanwhile (port_config.ini's speed, the EEPROM's module). With `exchange`, the
+    // cage's module was just exchanged, so the library has set the cage's up ports down; the
+    // OS takes them down while Redis is frozen, and the "up" that closes each cycle is owed
+    // until Redis answers again.
+    Event stall_window(int c) {
+        const bool exchange = cage(c).kind != Kind::none && chance(0.5);
+        const Kind next = exchange ? other_kind(c) : Kind::none;
+        const int inner = std::uniform_int_distribution<int>(1, 3)(rng_);
+        std::string text = "Redis stalls";
+        if (exchange)
+            text += std::string(" after a swap to ") + kind_name(next) + " in cage " +
+                    static_cast<char>('A' + c) + " the library noticed";
+        return {text, [this, c, exchange, next, inner] {
+                    std::vector<std::string> os_downs;
+                    if (exchange) {
+                        pull_module(c);
+                        monitor_pass();
+                        put_module(c, next, true, 0x00);
+                        if (std::string err = notice(); !err.empty()) return err;
+                        for (const auto &p : layout_ports(c, cage(c).layout))
+                            if (m_.ports[p.name].created && admin_of(p.name) == "down")
+                                os_downs.push_back(p.name);
+                    }
+                    b_.redis.pause();
+                    m_.redis_stalled = true;
+                    std::string err;
+                    for (const auto &name : os_downs) {
+                        history_.back() += "; OS: port-down of " + name;
+                        seen_admin_[name] = "down";
+                        if (err.empty()) err = port_down(name);
+                    }
+                    for (int i = 0; i < inner && err.empty(); ++i) err = stalled_event();
+                    monitor_pass();
+                    b_.redis.resume();
+                    m_.redis_stalled = false;
+                    history_.back() += "; Redis answers again";
+                    monitor_pass();  // its retry finds Redis back; owed writes are made
+                    return err;
+                }};
+    }
+
+    // One SDK event while Redis is frozen, chosen now (the state depends on what the stall
+    // window did before). Only ports whose speed the fallback gives as the OS would are
+    // created: a port tuned for another speed is a consequence of the outage, not a fault.
+    std::string stalled_event() {
+        const PortDef p = pick(current_ports(m_));
+        Port &mp = m_.ports[p.name];
+        const long fallback = effective_speed(m_, p.name);
+        m_.redis_stalled = false;
+        const bool same_speed = effective_speed(m_, p.name) == fallback;
+        m_.redis_stalled = true;
+        if (mp.created && chance(0.5)) {
+            history_.back() += "; SDK: port-down of " + p.name;
+            return port_down(p.name);
+        }
+        if (!mp.created && mp.operator_admin == "up" && seen_admin_[p.name] != "down" &&
+            same_speed) {
+            history_.back() += "; SDK: creates " + p.name;
+            return create(p.name);
+        }
+        history_.back() += "; monitor pass";
+        monitor_pass();
+        return "";
+    }
+
     // The OS re-splits a cage: its ports go down, the other layout's ports are configured
     // (speed, admin status, state database records) and created where they are up.
     std::string resplit(int c) {
         for (const auto &p : layout_ports(c, cage(c).layout)) {
             if (m_.ports[p.name].created)
                 if (std::string err = port_down(p.name); !err.empty()) return err;
+            touched_.insert(p.name);
             redis().del(6, "TRANSCEIVER_INFO|" + p.name);
             redis().del(6, "TRANSCEIVER_STATUS|" + p.name);
         }
@@ -695,6 +915,9 @@ class Sequence {
     std::mt19937 rng_;
     unsigned seed_;
     bool concurrent_;
+    Mode mode_;
+    bool table_on_;                  // the port-state table is on: check it against the model
+    std::set<std::string> touched_;  // module records written since the library last heard
     std::atomic<bool> stop_{false};
     bool monitor_running_ = false;  // the monitor thread of apply() runs
     std::atomic<unsigned long> passes_{0};
@@ -725,7 +948,14 @@ std::string run_in_child(Bench &bench, unsigned seed, bool concurrent, bool verb
         ::dup2(log, STDERR_FILENO);
         ::close(log);
         modes::select(mode, bench.redis.socket_path());
-        Sequence sequence(bench, seed, concurrent);
+        pltfm::redis::set_bounds_for_test(kNativeBound, kCliBound);
+        // Every pass retries a stalled Redis: the sequence decides when it is back.
+        pltfm::redis::stall_policy().set_retry_interval_for_test(std::chrono::milliseconds(0));
+        // A third of the sequences run with the port-state table on.
+        const bool table_on = seed % 3 == 0;
+        ::setenv("PLTFM_PORT_STATE", table_on ? "1" : "0", 1);
+        pltfm::port_state::reload_for_test();
+        Sequence sequence(bench, seed, concurrent, mode, table_on);
         if (!trace.empty()) sequence.trace_to(trace, log_path);
         int code = sequence.run() ? 0 : 1;
         std::string report = code != 0 || verbose ? sequence.report() : "";
@@ -827,7 +1057,8 @@ TEST_P(EventOrdersBothModes, SameTraceThroughRedisCli) {
     std::vector<unsigned> seeds;
     for (unsigned i = 0; i < kBothModesSeedsPerShard; ++i)
         seeds.push_back(1 + (static_cast<unsigned>(GetParam()) + i * kBothModesShards) *
-                                (kShards * kSeedsPerShard) / (kBothModesShards * kBothModesSeedsPerShard));
+                                (kShards * kSeedsPerShard) /
+                                (kBothModesShards * kBothModesSeedsPerShard));
     run_seeds_in_both_modes(seeds);
 }
 INSTANTIATE_TEST_SUITE_P(Shards, EventOrdersBothModes, ::testing::Range(0, kBothModesShards));

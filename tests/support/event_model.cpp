@@ -89,7 +89,7 @@ std::optional<PortDef> port_def(const Model &m, const std::string &name) {
 
 long effective_speed(const Model &m, const std::string &name) {
     const auto it = m.ports.find(name);
-    if (it != m.ports.end() && it->second.speed_field) {
+    if (!m.redis_stalled && it != m.ports.end() && it->second.speed_field) {
         const std::string &t = *it->second.speed_field;
         if (!t.empty() && t.find_first_not_of("0123456789") == std::string::npos)
             return std::atol(t.c_str());

@@ -58,8 +58,11 @@ struct Port {
     // The library holds the port's current lanes (it was pre-initialised since its last
     // re-split); only then can it manage the lasers of those lanes.
     bool lanes_known = false;
-    std::vector<Rec> records;  // answer of the last successful pre-initialisation
-    int tuning = -1;           // tuning version in use at that pre-initialisation
+    std::vector<Rec> records;       // answer of the last successful pre-initialisation
+    int tuning = -1;                // tuning version in use at that pre-initialisation
+    std::string key;                // the tuning key it was looked up with (see TuningKey)
+    bool last_pre_init_ok = false;  // the SDK's last pre-initialisation of it gave a list
+    long speed = 0;                 // the port speed it was created with
 };
 
 struct Model {
@@ -67,6 +70,7 @@ struct Model {
     std::map<std::string, Port> ports;  // every name ever used
     int tuning_in_use = 0;              // versions: 0 sample, 1 changed, 2 broken
     int tuning_in_dir = 0;
+    bool redis_stalled = false;  // the server is frozen: the library falls back on everything
 };
 
 inline constexpr int kTuningVersions = 3;
@@ -75,7 +79,8 @@ inline constexpr int kBrokenTuning = 2;
 std::vector<PortDef> current_ports(const Model &m);
 std::optional<PortDef> port_def(const Model &m, const std::string &name);
 
-// The speed the library must use: db 0 when it holds a number, else the default.
+// The speed the library must use: db 0 when it holds a number and Redis answers, else the
+// default.
 long effective_speed(const Model &m, const std::string &name);
 
 // What pre-initialising `p` must give now: the reference key of its tuning and its lane

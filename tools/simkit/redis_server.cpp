@@ -151,7 +151,8 @@ private:
 
 }  // namespace
 
-RedisServer::RedisServer() {
+RedisServer::RedisServer(std::string notify_keyspace_events)
+    : notify_(std::move(notify_keyspace_events)) {
     if (!dir_.ok()) {
         error_ = "cannot create a temporary directory";
         return;
@@ -185,7 +186,8 @@ void RedisServer::start() {
         const char *argv[] = {kServerBinary, "--port", "0", "--unixsocket", socket_.c_str(),
                               "--unixsocketperm", "700", "--save", "", "--appendonly", "no",
                               "--dir", dir_.path().c_str(), "--logfile", log.c_str(),
-                              "--daemonize", "no", "--databases", "16", nullptr};
+                              "--daemonize", "no", "--databases", "16",
+                              "--notify-keyspace-events", notify_.c_str(), nullptr};
         ::execv(kServerBinary, const_cast<char *const *>(argv));
         ::_exit(127);
     }
@@ -216,8 +218,25 @@ RedisServer::~RedisServer() {
     }
 }
 
+void RedisServer::pause() {
+    if (pid_ <= 0 || paused_) return;
+    ::kill(pid_, SIGSTOP);
+    // Wait until it is stopped, so that the caller's next request meets a frozen server.
+    int status = 0;
+    while (::waitpid(pid_, &status, WUNTRACED) < 0 && errno == EINTR) {
+    }
+    paused_ = true;
+}
+
+void RedisServer::resume() {
+    if (pid_ <= 0 || !paused_) return;
+    ::kill(pid_, SIGCONT);
+    paused_ = false;
+}
+
 void RedisServer::stop() {
     if (pid_ <= 0) return;
+    resume();  // a frozen server would not act on SIGTERM
     ::kill(pid_, SIGTERM);
     int status = 0;
     while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {

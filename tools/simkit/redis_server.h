@@ -25,8 +25,9 @@ class RedisServer {
 public:
     // Starts /usr/bin/redis-server and waits (up to ~10 s) until it answers PING.
     // The server child gets PR_SET_PDEATHSIG(SIGTERM): when the thread that started it dies,
-    // so does the server. Check ok() / error() afterwards.
-    RedisServer();
+    // so does the server. Check ok() / error() afterwards. `notify_keyspace_events` is the
+    // server's notify-keyspace-events setting ("AKE" as the OS's Redis runs; empty: off).
+    explicit RedisServer(std::string notify_keyspace_events = "");
     // Stops the server (SIGTERM, then waits for it) and restores PATH if it was changed.
     ~RedisServer();
     RedisServer(const RedisServer &) = delete;
@@ -53,13 +54,21 @@ public:
     void stop();
     // Starts it again after stop(), on the same socket, empty (check ok() afterwards).
     void start();
+    // Freezes the server (SIGSTOP): it keeps its socket and takes connections, and answers
+    // nothing until resume() (SIGCONT), as a server busy with a save or a replica sync.
+    void pause();
+    void resume();
+    bool paused() const { return paused_; }
+    pid_t pid() const { return pid_; }
 
 private:
     ScratchDir dir_{"pltfm-redis-"};
     std::string socket_;
     std::string bin_dir_;
     std::string error_;
+    std::string notify_;
     pid_t pid_ = -1;
+    bool paused_ = false;
     bool path_changed_ = false;
     std::optional<std::string> saved_path_;
 };

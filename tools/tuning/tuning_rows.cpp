@@ -38,7 +38,7 @@ class RowCollector final : public database::RowDiffSink {
 // Reads one listed file with the loader's second pass; stops at the first refused line.
 pltfm_status_t read_file(const pi_csv_file_entry_t &entry, std::vector<TuningRow> &out) {
     const std::string file = entry.file_path_p;
-    csv::FilePass pass(entry.column_count);
+    csv::FilePass pass(entry.column_count, 0);
     if (!pass.allocated()) return PLTFM_MEMORY;
     std::ifstream in(file);
     if (!in) return PLTFM_NOTFOUND;

@@ -1,0 +1,61 @@
+// The rule for a Redis that does not answer, the same for both transports. After an access
+// that got no answer within its bound, Redis counts as stalled: every further access fails at
+// once, exactly as a command that printed nothing (the callers fall back as they always do),
+// without touching the server, until a retry gets an answer. Retries are made at most once a
+// second, by the insertion thread between its visits, where they cost the SDK's thread
+// nothing; while that thread does not run, the first access after the interval is the retry.
+// Accesses that fail at once (refused, an error reply) are not a stall and are tried one by
+// one as always.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <mutex>
+
+#include "platform_hw_redis_transport.h"
+
+namespace pltfm::redis {
+
+class StallPolicy {
+  public:
+    using Clock = std::chrono::steady_clock;
+    static constexpr std::chrono::milliseconds kRetryInterval{1000};
+    // Retries are left to the insertion thread while its last pass is at most this old.
+    static constexpr std::chrono::milliseconds kMonitorActive{3000};
+
+    // What an access may do now: go to the server; go as the retry of a stall; or fail at
+    // once because Redis is stalled.
+    enum class Turn { go, retry, skip };
+    Turn before_access();
+    // What an access that went (go or retry) gave; `what` names it in the stall's log line.
+    void after_access(Turn turn, Outcome outcome, const char *what);
+
+    // Called by the insertion thread at the start of every pass, with no lock held: runs
+    // `probe` as the retry when Redis is stalled and a retry is due.
+    void retry_from_monitor(const std::function<Outcome()> &probe);
+
+    bool stalled() const;
+    // Number of stalls that have ended so far (the insertion thread makes owed writes after).
+    unsigned long recoveries() const;
+
+    void reset_for_test();
+    void set_retry_interval_for_test(std::chrono::milliseconds interval);
+
+  private:
+    void stall_locked(Clock::time_point now, const char *what);
+    void end_locked(Clock::time_point now, Outcome outcome);
+
+    mutable std::mutex m_;
+    bool stalled_ = false;            // guarded by m_, as every field below
+    bool retrying_ = false;           // a retry is under way
+    Clock::time_point since_{};       // when the stall began
+    Clock::time_point next_retry_{};  // earliest moment of the next retry
+    Clock::time_point last_pass_{};   // start of the insertion thread's last pass
+    bool pass_seen_ = false;
+    unsigned long recoveries_ = 0;
+    std::chrono::milliseconds interval_ = kRetryInterval;
+};
+
+StallPolicy &stall_policy();
+
+}  // namespace pltfm::redis
