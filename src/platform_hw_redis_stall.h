@@ -58,4 +58,23 @@ class StallPolicy {
 
 StallPolicy &stall_policy();
 
+// The Redis access the calling thread is making. An ordinary one (let go while Redis answered,
+// not the retry) may wait behind, or beside, another access to a server that has just gone
+// silent: once that other access times out and Redis counts as stalled, abandoned() tells the
+// transport to give it up at once (Outcome::not_sent) instead of waiting out a bound of its
+// own on the silent server. Outside such a scope nothing is abandoned.
+class AccessUnderWay {
+  public:
+    explicit AccessUnderWay(bool ordinary) : saved_(ordinary_) { ordinary_ = ordinary; }
+    ~AccessUnderWay() { ordinary_ = saved_; }
+    AccessUnderWay(const AccessUnderWay &) = delete;
+    AccessUnderWay &operator=(const AccessUnderWay &) = delete;
+
+    static bool abandoned() { return ordinary_ && stall_policy().stalled(); }
+
+  private:
+    static thread_local bool ordinary_;
+    bool saved_;
+};
+
 }  // namespace pltfm::redis
