@@ -42,6 +42,11 @@ void StallPolicy::after_access(Turn turn, Outcome outcome, const char *what) {
     if (stalled_) end_locked(now, outcome);
 }
 
+void StallPolicy::timed_out_now(const char *what) {
+    std::lock_guard<std::mutex> hold(m_);
+    if (!stalled_) stall_locked(Clock::now(), what);
+}
+
 void StallPolicy::retry_from_monitor(const std::function<Outcome()> &probe) {
     {
         std::lock_guard<std::mutex> hold(m_);

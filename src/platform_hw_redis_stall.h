@@ -29,6 +29,10 @@ class StallPolicy {
     Turn before_access();
     // What an access that went (go or retry) gave; `what` names it in the stall's log line.
     void after_access(Turn turn, Outcome outcome, const char *what);
+    // An access has just timed out: Redis counts as stalled from now on. A transport that
+    // serialises its accesses says so before the next one may go, so that it gives up
+    // (after_access then finds the stall already begun).
+    void timed_out_now(const char *what);
 
     // Called by the insertion thread at the start of every pass, with no lock held: runs
     // `probe` as the retry when Redis is stalled and a retry is due.
