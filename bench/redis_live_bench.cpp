@@ -24,12 +24,14 @@
 #include <fstream>
 #include <functional>
 #include <optional>
+#include <random>
 #include <set>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "bench_board.h"
 #include "fake_platform.h"
 #include "ifcs_devport.h"
 #include "platform_hw.h"
@@ -49,23 +51,9 @@ enum class Redis { cli, native_poll, native_events };
 
 constexpr const char *kQsfpDd = "QSFP-DD Double Density 8X Pluggable Transceiver";
 
-// A port the SDK creates: its SerDes group (fp_port_id + 1), start lane, lanes and speed.
-struct Port {
-    int32_t group, start, lanes, speed;
-    uint32_t slot() const { return *pltfm::hw::port_slot(group - 1, start); }
-    std::string name() const { return "Ethernet" + std::to_string(slot() - 1); }
-    int cage() const { return pltfm::test::FakePlatform::front_panel_of(group - 1, start); }
-};
-
-// 48 ports: 24 cages with one 400G port (the exchanged ones), 6 cages broken out 4 x 100G.
-constexpr std::size_t kWholeCages = 24;
-std::vector<Port> board_ports() {
-    std::vector<Port> ports;
-    for (int32_t g = 1; g <= 24; ++g) ports.push_back({g, 0, 8, 400000});
-    for (int32_t g = 25; g <= 30; ++g)
-        for (int32_t s = 0; s < 8; s += 2) ports.push_back({g, s, 2, 100000});
-    return ports;
-}
+using pltfm::bench::board_ports;
+using pltfm::bench::kWholeCagePorts;
+using pltfm::bench::Port;
 
 bool inserted(uint32_t slot) {
     pthread_mutex_lock(&mutex);
@@ -107,8 +95,8 @@ class LiveSwitch {
             hset(0, "PORT_TABLE:" + p.name(), "speed", std::to_string(p.speed));
             hset(4, "PORT|" + p.name(), "admin_status", "up");
             if (p.start == 0)
-                fake_.cage(p.cage(), p.lanes == 8 ? pltfm::test::qsfp_dd_optic()
-                                                  : pltfm::test::qsfp_dd_optic_breakout(4));
+                fake_.cage(p.front_panel(), p.lanes == 8 ? pltfm::test::qsfp_dd_optic()
+                                                         : pltfm::test::qsfp_dd_optic_breakout(4));
             record(p, false);
         }
         fake_.tuning_dir_from(PLTFM_EXAMPLES_DIR "/platform/CSV");
@@ -238,6 +226,18 @@ class Monitor {
         }
     }
 
+    // The median time between five successive commands that contain `args`.
+    double median_gap(const std::string &args) {
+        std::vector<double> gaps;
+        for (double last = next(args); gaps.size() < 5;) {
+            const double t = next(args);
+            gaps.push_back(t - last);
+            last = t;
+        }
+        std::sort(gaps.begin(), gaps.end());
+        return gaps[2];
+    }
+
   private:
     redisContext *c_;
 };
@@ -306,7 +306,8 @@ int exchanges() {
 }
 
 // The exchanges, each in the next 400G cage, as a person goes down a row: a cage is pulled
-// (status 0, cage empty) and, once the insertion thread has seen it empty, the other kind is
+// (status 0, cage empty) and, once the insertion thread has seen it empty and a random part of
+// its poll period has passed (a person does not keep time with the poll), the other kind is
 // put in (its EEPROM and record, then status 1) and the next cage is pulled. The latency runs
 // from that status write to the "down" write; the OS then takes the port down (the library
 // writes "up") and creates it again. Prints the latencies in seconds.
@@ -316,24 +317,30 @@ std::string exchange_latencies(Redis mode, int count) {
     sw.bring_up();
     sw.settle();
     Monitor monitor(sw.redis().socket_path());
-    bool dac[kWholeCages] = {};
+    // Every pass reads the status of a port whose module stays.
+    const double period =
+        monitor.median_gap("\"TRANSCEIVER_STATUS|" + sw.ports().back().name() + "\" \"status\"");
+    std::mt19937 random(19);
+    std::uniform_real_distribution<double> phase(0, period);
+    bool dac[kWholeCagePorts] = {};
     const auto pull = [&](const Port &p) {
         sw.hset(6, "TRANSCEIVER_STATUS|" + p.name(), "status", "0");
-        sw.fake().empty_cage(p.cage());
+        sw.fake().empty_cage(p.front_panel());
     };
     pull(sw.ports()[0]);
     std::ostringstream out;
     for (int k = 0; k < count; ++k) {
-        const std::size_t i = static_cast<std::size_t>(k) % kWholeCages;
+        const std::size_t i = static_cast<std::size_t>(k) % kWholeCagePorts;
         const Port &p = sw.ports()[i];
         if (!wait_until([&] { return !inserted(p.slot()); }))
             throw Error{"the pull from " + p.name() + " was not seen in 60 s"};
+        std::this_thread::sleep_for(std::chrono::duration<double>(phase(random)));
         dac[i] = !dac[i];
-        sw.fake().cage(p.cage(),
+        sw.fake().cage(p.front_panel(),
                        dac[i] ? pltfm::test::qsfp_dd_dac(1.0) : pltfm::test::qsfp_dd_optic());
         sw.record(p, dac[i]);
         // Seen empty while this exchange is measured: a pass reads every status anyway.
-        if (k + 1 < count) pull(sw.ports()[static_cast<std::size_t>(k + 1) % kWholeCages]);
+        if (k + 1 < count) pull(sw.ports()[static_cast<std::size_t>(k + 1) % kWholeCagePorts]);
         const double put_in =
             monitor.next("\"TRANSCEIVER_STATUS|" + p.name() + "\" \"status\" \"1\"");
         const double down = monitor.next("\"PORT|" + p.name() + "\" \"admin_status\" \"down\"");
