@@ -305,6 +305,7 @@ class Soak {
             std::min<Clock::duration>(kWarmUpMax, std::chrono::seconds(seconds_) / 2);
         auto next_rescan = start + kRescanEvery;
         Sample baseline;
+        double printed_at = 0;
         bool warm = false;
         std::printf("%8s %6s %9s %8s %5s %8s %9s %8s %8s  %s\n", "time s", "cycle", "RSS kB",
                     "heap kB", "fds", "threads", "children", "clients", "call ms", "fault or swap");
@@ -329,8 +330,11 @@ class Soak {
                 baseline.slowest_ms = s.slowest_ms;
                 s = samples_.back() = baseline;
                 print(s, "  <- baseline after warm-up");
-            } else if (!warm || cycle % 10 == 0) {
+                printed_at = s.t;
+            } else if (!warm || cycle % 10 == 0 || s.t - printed_at >= 30) {
+                // Every tenth cycle, and at least every 30 s.
                 print(s, "");
+                printed_at = s.t;
             }
             std::fflush(stdout);
             if (warm) check(baseline, s);
