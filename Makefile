@@ -12,7 +12,7 @@ APT_PACKAGES := $(DEMO_PACKAGES) file libgtest-dev libgmock-dev libbenchmark-dev
 	man-db groff-base clang libclang-rt-14-dev chromium-headless-shell fonts-dejavu-core
 # apt-get runs through sudo unless make already runs as root.
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
-# Seconds each fuzzer runs in `make fuzz`; how long `make soak` runs.
+# Seconds each fuzzer runs in `make fuzz`; how long `make soak` runs each Redis connection.
 FUZZ_SECONDS ?= 60
 SOAK_SECONDS ?= 300
 # Fuzzers `make fuzz` runs, by name (build-fuzz/fuzz/<name>_fuzzer); empty: every one built.
@@ -113,14 +113,21 @@ fuzz: deps ## every fuzzer for FUZZ_SECONDS (default 60), in build-fuzz/
 	  [ $${PIPESTATUS[0]} -eq 0 ] || { echo "$$f: finding in build-fuzz/findings/"; exit 1; }; \
 	done
 
-# The whole library for SOAK_SECONDS against a private redis-server and a fake platform tree
-# (build-soak/): prints a table of samples, writes build-soak/soak.csv and soak.svg, and
-# fails when memory grows or descriptors, threads or children leak.
-soak: deps ## the whole library for SOAK_SECONDS (default 300), in build-soak/
+# The whole library for SOAK_SECONDS through redis-cli, then SOAK_SECONDS over the native
+# connection with keyspace events, each against a private redis-server (frozen and restarted
+# now and then) and a fake platform tree (build-soak/). Each prints a table of samples and
+# writes build-soak/soak-<mode>.csv and soak-<mode>.svg; it fails on a leak (memory,
+# descriptors, threads, children, server connections), an SDK call slower than the Redis
+# bound, a module exchange not noticed, or a port whose admin_status or tuning is not what
+# its model expects once a fault has ended. Both run even when the first fails.
+soak: deps ## both Redis connections for SOAK_SECONDS each (default 300), in build-soak/
 	cmake -S . -B build-soak -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLTFM_BUILD_TESTS=OFF \
 	  $(CMAKE_FLAGS)
 	cmake --build build-soak -j $(JOBS) --target pltfm-soak
-	cd build-soak && ./tools/pltfm-soak --seconds $(SOAK_SECONDS) --csv soak.csv --log pltfm-soak.log
+	@cd build-soak && rc=0; for mode in cli native; do \
+	  ./tools/pltfm-soak --redis $$mode --seconds $(SOAK_SECONDS) --csv soak-$$mode.csv \
+	    --log pltfm-soak-$$mode.log || rc=1; \
+	done; exit $$rc
 
 # The simulated switch: start-up, bring-up of every port, a module swap and a tuning rescan
 # (about ten seconds; without --no-compare pltfm-sim also brings the switch up twice more, once

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "background_threads.h"
+#include "bench_board.h"
 #include "cpu_time.h"
 #include "fake_platform.h"
 #include "ifcs_devport.h"
@@ -34,25 +35,8 @@ using pltfm::test::devport;
 constexpr const char *kQsfpDd = "QSFP-DD Double Density 8X Pluggable Transceiver";
 constexpr const char *kSpeedRead = "redis-cli -n 0 hget \"PORT_TABLE:Ethernet0\" \"speed\"";
 
-// A port the SDK creates: its SerDes group (fp_port_id + 1), start lane, lanes and speed.
-struct Port {
-    int32_t group, start, lanes, speed;
-    uint32_t slot() const { return *pltfm::hw::port_slot(group - 1, start); }
-    std::string name() const { return "Ethernet" + std::to_string(slot() - 1); }
-    int front_panel() const {
-        return static_cast<int>(
-            pltfm::hw::intf_serdes_port_map[static_cast<std::size_t>(group - 1)]);
-    }
-};
-
-// 48 ports: 24 cages with one 400G port, 6 cages broken out 4 x 100G.
-std::vector<Port> board_ports() {
-    std::vector<Port> ports;
-    for (int32_t g = 1; g <= 24; ++g) ports.push_back({g, 0, 8, 400000});
-    for (int32_t g = 25; g <= 30; ++g)
-        for (int32_t s = 0; s < 8; s += 2) ports.push_back({g, s, 2, 100000});
-    return ports;
-}
+using pltfm::bench::board_ports;
+using pltfm::bench::Port;
 
 // The switch around the library, made once: Redis seeded as the OS does, a platform tree
 // with the sample tuning, port_config.ini and an EEPROM per cage; the library started with

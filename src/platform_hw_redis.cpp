@@ -23,15 +23,16 @@ bool reaches_redis(const char *cmd) {
 }
 
 // Runs the command through the transport. A failure inside the transport (memory) counts as
-// printing nothing. While Redis is stalled a Redis command is not run at all and fails as one
-// that printed nothing. `what` names the command in the line of a stall (the command itself
-// when null).
+// printing nothing. While Redis is stalled a Redis command is not run at all, and one under way
+// when another access finds Redis stalled is given up; both fail as a command that printed
+// nothing. `what` names the command in the line of a stall (the command itself when null).
 Outcome run(const char *cmd, char *out, int size, const char *what = nullptr) noexcept {
     auto &policy = pltfm::redis::stall_policy();
     const bool redis = reaches_redis(cmd);
     const Turn turn = redis ? policy.before_access() : Turn::go;
     Outcome outcome = Outcome::no_output;
     if (turn != Turn::skip) {
+        const pltfm::redis::AccessUnderWay access(redis && turn == Turn::go);
         try {
             outcome = pltfm::redis::transport().first_line(cmd, out, size);
         } catch (...) {
@@ -47,7 +48,8 @@ Outcome run(const char *cmd, char *out, int size, const char *what = nullptr) no
 bool run_command(const char *cmd, char *out, int size, const char *func, const char *no_output) noexcept {
     const Outcome outcome = run(cmd, out, size);
     if (outcome == Outcome::cannot_start) PLTFM_LOG_AS(func, "Failed to open %s", cmd);
-    if (outcome == Outcome::no_output || outcome == Outcome::timed_out)
+    if (outcome == Outcome::no_output || outcome == Outcome::timed_out ||
+        outcome == Outcome::not_sent)
         PLTFM_LOG_AS(func, "%s %s", no_output, cmd);
     return outcome == Outcome::line;
 }

@@ -13,6 +13,7 @@
 #include "log.h"
 #include "platform_hw_port_config.h"
 #include "platform_hw_redis_hiredis.h"
+#include "platform_hw_redis_stall.h"
 
 namespace pltfm::redis {
 
@@ -165,7 +166,11 @@ class NativeTransport final : public Transport {
             answer.printed = hw::port_config::fourth_column(command->path, command->pattern);
         } else {
             std::lock_guard<std::mutex> hold(lock_);
+            // It waited for the connection behind an access that found Redis stalled.
+            if (AccessUnderWay::abandoned()) return Outcome::not_sent;
             answer = connection_.run(*command);
+            // Before the connection is free again: the access waiting for it gives up.
+            if (answer.timed_out) stall_policy().timed_out_now(cmd);
         }
         if (answer.timed_out) return Outcome::timed_out;
         const auto &printed = answer.printed;

@@ -16,6 +16,7 @@
 #include <string>
 #include <thread>
 
+#include "platform_hw_redis_stall.h"
 #include "platform_hw_redis_transport.h"
 
 extern char **environ;
@@ -25,6 +26,10 @@ namespace pltfm::redis {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// While a command waits for output, how often it looks whether another access has found
+// Redis stalled meanwhile (it then gives up instead of waiting out its bound).
+constexpr int kStallLookMs = 20;
 
 class Fd {
   public:
@@ -102,7 +107,8 @@ void end_child(pid_t pid) {
 }
 
 // Runs `cmd` with `sh -c` in a process group of its own and reads its first line into
-// `out` as fgets(out, size, ...) on a popen pipe would.
+// `out` as fgets(out, size, ...) on a popen pipe would. A command that has not finished
+// within the bound, or that is given up because Redis was found stalled meanwhile, is ended.
 Outcome run(const char *cmd, char *out, int size) {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) return Outcome::cannot_start;
@@ -135,10 +141,16 @@ Outcome run(const char *cmd, char *out, int size) {
     std::string line;
     bool done = room == 0;
     bool timed_out = false;
+    bool abandoned = false;
     while (!done) {
         pollfd p{read_end.get(), POLLIN, 0};
-        const int ready = ::poll(&p, 1, remaining_ms(deadline));
+        const int ready = ::poll(&p, 1, std::min(remaining_ms(deadline), kStallLookMs));
         if (ready < 0 && errno == EINTR) continue;
+        if (ready == 0 && AccessUnderWay::abandoned()) {
+            abandoned = true;
+            break;
+        }
+        if (ready == 0 && remaining_ms(deadline) > 0) continue;
         if (ready <= 0) {
             timed_out = true;
             break;
@@ -157,6 +169,10 @@ Outcome run(const char *cmd, char *out, int size) {
     }
     // As pclose does: the rest of the output is discarded, and the command is waited for.
     read_end.reset();
+    if (abandoned) {
+        end_child(pid);
+        return Outcome::not_sent;
+    }
     if (timed_out || !reaped_by(pid, deadline)) {
         end_child(pid);
         return Outcome::timed_out;

@@ -29,6 +29,8 @@ void StallPolicy::after_access(Turn turn, Outcome outcome, const char *what) {
     std::lock_guard<std::mutex> hold(m_);
     const auto now = Clock::now();
     if (turn == Turn::retry) retrying_ = false;
+    // Given up because another access found Redis stalled: says nothing new of the server.
+    if (outcome == Outcome::not_sent) return;
     if (outcome == Outcome::timed_out) {
         if (!stalled_)
             stall_locked(now, what);
@@ -38,6 +40,11 @@ void StallPolicy::after_access(Turn turn, Outcome outcome, const char *what) {
     }
     // Any other outcome is the server's (or the command's) own doing at once: no stall.
     if (stalled_) end_locked(now, outcome);
+}
+
+void StallPolicy::timed_out_now(const char *what) {
+    std::lock_guard<std::mutex> hold(m_);
+    if (!stalled_) stall_locked(Clock::now(), what);
 }
 
 void StallPolicy::retry_from_monitor(const std::function<Outcome()> &probe) {
@@ -103,6 +110,8 @@ void StallPolicy::set_retry_interval_for_test(std::chrono::milliseconds interval
     std::lock_guard<std::mutex> hold(m_);
     interval_ = interval;
 }
+
+thread_local bool AccessUnderWay::ordinary_ = false;
 
 StallPolicy &stall_policy() {
     // Never destroyed: the insertion thread may use it while the process exits.

@@ -29,6 +29,10 @@ class StallPolicy {
     Turn before_access();
     // What an access that went (go or retry) gave; `what` names it in the stall's log line.
     void after_access(Turn turn, Outcome outcome, const char *what);
+    // An access has just timed out: Redis counts as stalled from now on. A transport that
+    // serialises its accesses says so before the next one may go, so that it gives up
+    // (after_access then finds the stall already begun).
+    void timed_out_now(const char *what);
 
     // Called by the insertion thread at the start of every pass, with no lock held: runs
     // `probe` as the retry when Redis is stalled and a retry is due.
@@ -57,5 +61,24 @@ class StallPolicy {
 };
 
 StallPolicy &stall_policy();
+
+// The Redis access the calling thread is making. An ordinary one (let go while Redis answered,
+// not the retry) may wait behind, or beside, another access to a server that has just gone
+// silent: once that other access times out and Redis counts as stalled, abandoned() tells the
+// transport to give it up at once (Outcome::not_sent) instead of waiting out a bound of its
+// own on the silent server. Outside such a scope nothing is abandoned.
+class AccessUnderWay {
+  public:
+    explicit AccessUnderWay(bool ordinary) : saved_(ordinary_) { ordinary_ = ordinary; }
+    ~AccessUnderWay() { ordinary_ = saved_; }
+    AccessUnderWay(const AccessUnderWay &) = delete;
+    AccessUnderWay &operator=(const AccessUnderWay &) = delete;
+
+    static bool abandoned() { return ordinary_ && stall_policy().stalled(); }
+
+  private:
+    static thread_local bool ordinary_;
+    bool saved_;
+};
 
 }  // namespace pltfm::redis

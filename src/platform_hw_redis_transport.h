@@ -17,6 +17,7 @@ enum class Outcome {
     cannot_start,  // the command could not be started (or was refused)
     no_output,     // the command printed nothing (refused, error, lost connection)
     timed_out,     // no answer within the bound: the server took the request and kept silent
+    not_sent,      // given up unanswered: another access found Redis stalled meanwhile
 };
 
 // How long an access may wait for Redis: the native connection's limit for connecting and

@@ -266,6 +266,39 @@ TEST_F(Outage, StalledRedisFailsAtOnceUntilARetryAnswers) {
     EXPECT_EQ(open_descriptors(), fds);
 }
 
+// Two accesses meet a server that has just frozen: the second, let go before the first's
+// time-out, waits behind it (the native connection) or beside it (its own redis-cli). When the
+// first times out and Redis counts as stalled, the second gives up at once instead of waiting
+// out a bound of its own; so a caller waiting for `mutex` behind the insertion thread's read
+// never waits more than one bound for it.
+TEST_F(Outage, AccessUnderWayGivesUpWhenAnotherFindsRedisStalled) {
+    ASSERT_EQ(read_speed().value, "100000");
+    redis_.pause();
+    LogCapture log;
+    const auto read = [](pltfm_status_t &rc, Clock::time_point &end) {
+        char buf[32] = {};
+        rc = pltfm_redis_read(kSpeedCmd, buf, 31);
+        end = Clock::now();
+    };
+    pltfm_status_t first_rc = PLTFM_SUCCESS, second_rc = PLTFM_SUCCESS;
+    Clock::time_point first_end, second_end;
+    const auto start = Clock::now();
+    std::thread first([&] { read(first_rc, first_end); });
+    std::this_thread::sleep_for(bound() * 6 / 10);
+    read(second_rc, second_end);
+    first.join();
+    EXPECT_EQ(first_rc, PLTFM_NOTFOUND);
+    EXPECT_EQ(second_rc, PLTFM_NOTFOUND);
+    EXPECT_GE(first_end - start, bound() - 50ms);
+    EXPECT_LT(second_end - first_end, bound() * 3 / 10)
+        << "the second access waited "
+        << std::chrono::duration_cast<std::chrono::milliseconds>(second_end - first_end).count()
+        << " ms after the first had timed out";
+    EXPECT_EQ(count(log.text(), "Redis does not answer"), 1) << log.text();
+    EXPECT_EQ(count(log.text(), std::string("Failed to get ") + kSpeedCmd + "\n"), 2) << log.text();
+    EXPECT_EQ(children(), std::vector<long>{redis_.pid()}) << "the second redis-cli is ended too";
+}
+
 // While the insertion thread passes, it makes the retries: the SDK's accesses never wait,
 // even after the interval, and the pass that finds Redis back ends the stall.
 TEST_F(Outage, InsertionPassMakesTheRetry) {
