@@ -368,9 +368,10 @@ void check_stale_after_reload(const char *func, const char *what) noexcept {
         }
         if (stale_count > 0)
             PLTFM_LOG_AS(func,
-                         "%s changed the tuning of %zu port%s that run on the tuning it replaced "
-                         "(%s): re-create these ports to apply it",
-                         what, stale_count, stale_count == 1 ? "" : "s", names.c_str());
+                         "%s changed the tuning of %zu port%s that run%s on the tuning it "
+                         "replaced (%s): re-create these ports to apply it",
+                         what, stale_count, stale_count == 1 ? "" : "s",
+                         stale_count == 1 ? "s" : "", names.c_str());
         for (const Verdict &v : verdicts) {
             {
                 std::lock_guard<std::mutex> hold(g_table_lock);

@@ -346,7 +346,7 @@ TEST(PortStateTable, StaleAfterARescanThatChangesThePortsTuning) {
     // A value of the optic's own 50G rows.
     set_cell(optics, sample_line(31, 3), column_of(optics, "50G/400G", "TX_EQ_PRE1"), "-9");
     log = s.rescan();
-    EXPECT_TRUE(log.find("pltfm_csv_rescan: CSV rescan changed the tuning of 1 port that run on "
+    EXPECT_TRUE(log.find("pltfm_csv_rescan: CSV rescan changed the tuning of 1 port that runs on "
                          "the tuning it replaced (" +
                          kOptic.name() + "): re-create these ports to apply it") !=
                 std::string::npos)
