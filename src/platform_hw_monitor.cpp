@@ -207,6 +207,7 @@ void oir_monitor_pass() {
     // The retry of a stalled Redis costs the SDK's thread nothing here: no lock is held.
     pltfm::redis::stall_policy().retry_from_monitor([] { return pltfm::redis::transport().probe(); });
     make_owed_writes();
+    if (!pltfm::redis::stall_policy().stalled()) pltfm::port_state::republish_unwritten();
     Visit visit = Visit::poll;
     if (auto *events = pltfm::redis::keyspace_events();
         events != nullptr && events->ensure() == pltfm::redis::KeyspaceEvents::Subscription::made_again)

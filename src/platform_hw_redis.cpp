@@ -24,8 +24,9 @@ bool reaches_redis(const char *cmd) {
 
 // Runs the command through the transport. A failure inside the transport (memory) counts as
 // printing nothing. While Redis is stalled a Redis command is not run at all and fails as one
-// that printed nothing.
-Outcome run(const char *cmd, char *out, int size) noexcept {
+// that printed nothing. `what` names the command in the line of a stall (the command itself
+// when null).
+Outcome run(const char *cmd, char *out, int size, const char *what = nullptr) noexcept {
     auto &policy = pltfm::redis::stall_policy();
     const bool redis = reaches_redis(cmd);
     const Turn turn = redis ? policy.before_access() : Turn::go;
@@ -35,7 +36,7 @@ Outcome run(const char *cmd, char *out, int size) noexcept {
             outcome = pltfm::redis::transport().first_line(cmd, out, size);
         } catch (...) {
         }
-        if (redis) policy.after_access(turn, outcome, cmd);
+        if (redis) policy.after_access(turn, outcome, what != nullptr ? what : cmd);
     }
     return outcome;
 }
@@ -101,9 +102,11 @@ bool write_fields_quietly(int db, const std::string &key,
                           const std::vector<std::pair<std::string, std::string>> &fields) noexcept {
     try {
         std::string cmd = "redis-cli -n " + std::to_string(db) + " hset \"" + key + "\"";
+        const std::string what = cmd + " ...";
         for (const auto &[field, value] : fields) cmd += " \"" + field + "\" \"" + value + "\"";
         char reply[24] = {};
-        return !fields.empty() && run(cmd.c_str(), reply, sizeof reply - 1) == Outcome::line &&
+        return !fields.empty() &&
+               run(cmd.c_str(), reply, sizeof reply - 1, what.c_str()) == Outcome::line &&
                is_decimal_integer(reply);
     } catch (...) {
         return false;  // out of memory building the command: not written

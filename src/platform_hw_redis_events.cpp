@@ -284,7 +284,9 @@ KeyspaceEvents *keyspace_events() {
 
 void events_reset_for_test() {
     std::lock_guard<std::mutex> hold(g_events_guard);
-    // The old source stays alive: a thread of an earlier test may still hold it.
+    // The old source stays alive (and reachable): a thread of an earlier test may still hold it.
+    static auto *retired = new std::vector<KeyspaceEvents *>;
+    if (KeyspaceEvents *old = g_events.load()) retired->push_back(old);
     g_events = nullptr;
     g_events_chosen = false;
 }

@@ -83,7 +83,7 @@ void rescan_poll(RescanState &state) noexcept {
                          static_cast<unsigned long long>(changes.added),
                          static_cast<unsigned long long>(changes.removed),
                          static_cast<unsigned long long>(changes.changed));
-            pltfm::port_state::check_stale_after_reload();
+            pltfm::port_state::check_stale_after_reload("pltfm_csv_rescan", "CSV rescan");
         }
     }
     state.file_exists = true;
@@ -124,6 +124,8 @@ int pltfm_pre_init(char *platform) {
         return PLTFM_UNINIT;
     }
     PLTFM_LOG("pltfm_parser_database_init Success");
+    // A start-up again in the same process reloaded the files under running ports.
+    pltfm::port_state::check_stale_after_reload("pltfm_pre_init", "The reload at start-up");
 
     std::lock_guard guard(g_start_guard);
     if (!g_intf_db_cleared) {

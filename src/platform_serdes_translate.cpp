@@ -474,11 +474,12 @@ int translate_rows(const pltfm_port_t &port, const pltfm_attr_t *serdes_attr_lis
 int pltfm_serdes_parameters_translate(pltfm_port_t port, pltfm_attr_t *serdes_attr_list,
                                       int serdes_attr_count, ifcs_attr_t *ifcs_attr_list,
                                       uint32_t *ifcs_attr_count) {
+    // Checked and refused by translate_rows, which is given the caller's count itself.
     const uint32_t capacity = ifcs_attr_count != nullptr ? *ifcs_attr_count : 0;
     uint32_t filled = capacity;
-    const int rc = pltfm::serdes::translate_rows(port, serdes_attr_list, serdes_attr_count,
-                                                 ifcs_attr_list, &filled,
-                                                 pltfm::serdes::Messages::logged);
+    const int rc = pltfm::serdes::translate_rows(
+        port, serdes_attr_list, serdes_attr_count, ifcs_attr_list,
+        ifcs_attr_count != nullptr ? &filled : nullptr, pltfm::serdes::Messages::logged);
     if (rc != PLTFM_SUCCESS) return rc;
     if (!pltfm::serdes::intf_db_cache(port.intf_name, ifcs_attr_list, capacity)) {
         PLTFM_LOG_AS(kTranslate, "intf_db is full, the list of %.*s is not cached",

@@ -65,6 +65,7 @@ struct SlotRecord {
     std::string tuning_rows;
     bool stale = false;
     uint64_t generation = 0;            // counts handouts, for the stale check's race
+    bool unwritten = false;             // the last write failed: written again later
     bool write_failure_logged = false;  // one message per port until a write succeeds
 };
 
@@ -210,13 +211,14 @@ void publish(uint32_t slot) noexcept {
             hw::write_fields_quietly(kStateDb, kKeyPrefix + std::string(s.name.c_str()), render(s));
         std::lock_guard<std::mutex> hold(g_table_lock);
         SlotRecord &r = g_slots[slot];
+        r.unwritten = !written;
         if (written) {
             r.write_failure_logged = false;
         } else if (!r.write_failure_logged) {
             r.write_failure_logged = true;
             PLTFM_LOG_AS("pltfm_port_state",
                          "The state of %s could not be written to PORT_SERDES_STATE|%s in "
-                         "database 6; it is written again at the port's next change",
+                         "database 6; it is written again once Redis takes it",
                          s.name.c_str(), s.name.c_str());
         }
     } catch (...) {
@@ -313,7 +315,19 @@ void changed(uint32_t slot) noexcept {
     publish(slot);
 }
 
-void check_stale_after_reload() noexcept {
+void republish_unwritten() noexcept {
+    if (!enabled()) return;
+    for (uint32_t slot = 1; slot <= PLTFM_PORT_SLOT_MAX; ++slot) {
+        bool unwritten = false;
+        {
+            std::lock_guard<std::mutex> hold(g_table_lock);
+            unwritten = g_slots[slot].unwritten;
+        }
+        if (unwritten) publish(slot);
+    }
+}
+
+void check_stale_after_reload(const char *func, const char *what) noexcept {
     struct Candidate {
         uint32_t slot;
         uint64_t generation;
@@ -327,8 +341,16 @@ void check_stale_after_reload() noexcept {
                 if (g_slots[slot].handed)
                     candidates.push_back({slot, g_slots[slot].generation, g_slots[slot].handout});
         }
-        std::vector<std::pair<uint32_t, uint64_t>> stale;
+        // Every running port's mark is decided again: a rescan that brings a port's old
+        // tuning back makes it current again.
+        struct Verdict {
+            uint32_t slot;
+            uint64_t generation;
+            bool stale;
+        };
+        std::vector<Verdict> verdicts;
         std::string names;
+        std::size_t stale_count = 0;
         for (const Candidate &c : candidates) {
             pthread_mutex_lock(&mutex);
             const bool running = (port_state_ar[c.slot] & (1u << PLTFM_PORT_PRE_INIT)) != 0;
@@ -336,28 +358,31 @@ void check_stale_after_reload() noexcept {
             if (!running) continue;  // taken down since: its next creation takes the new tuning
             const Now now = what_it_would_get(c.handout);
             if (!now.known) continue;
-            if (now.fails || now.records != c.handout.records || now.digest != c.handout.digest) {
-                stale.emplace_back(c.slot, c.generation);
-                names += names.empty() ? "" : ", ";
-                names += hw::intf_name_of(c.handout.port).c_str();
-            }
+            const bool stale =
+                now.fails || now.records != c.handout.records || now.digest != c.handout.digest;
+            verdicts.push_back({c.slot, c.generation, stale});
+            if (!stale) continue;
+            ++stale_count;
+            names += names.empty() ? "" : ", ";
+            names += hw::intf_name_of(c.handout.port).c_str();
         }
-        if (stale.empty()) return;
-        PLTFM_LOG_AS("pltfm_csv_rescan",
-                     "CSV rescan changed the tuning of %zu port%s that run on the tuning it "
-                     "replaced (%s): re-create these ports to apply it",
-                     stale.size(), stale.size() == 1 ? "" : "s", names.c_str());
-        for (const auto &[slot, generation] : stale) {
+        if (stale_count > 0)
+            PLTFM_LOG_AS(func,
+                         "%s changed the tuning of %zu port%s that run on the tuning it replaced "
+                         "(%s): re-create these ports to apply it",
+                         what, stale_count, stale_count == 1 ? "" : "s", names.c_str());
+        for (const Verdict &v : verdicts) {
             {
                 std::lock_guard<std::mutex> hold(g_table_lock);
+                SlotRecord &r = g_slots[v.slot];
                 // A pre-initialisation since the check took the new tuning already.
-                if (g_slots[slot].generation != generation) continue;
-                g_slots[slot].stale = true;
+                if (r.generation != v.generation || r.stale == v.stale) continue;
+                r.stale = v.stale;
             }
-            publish(slot);
+            publish(v.slot);
         }
     } catch (...) {
-        PLTFM_LOG_AS("pltfm_csv_rescan", "malloc failed");
+        PLTFM_LOG_AS(func, "malloc failed");
     }
 }
 

@@ -41,9 +41,14 @@ void hand_out_failed(uint32_t slot) noexcept;
 // is written again. Call without `mutex`.
 void changed(uint32_t slot) noexcept;
 
-// After a reload that succeeded: compares what every pre-initialised port was handed with
-// what its keys give now (no Redis, EEPROM or file access), logs one line naming the ports
-// whose tuning changed, and marks them stale.
-void check_stale_after_reload() noexcept;
+// Writes again the hashes whose last write failed (Redis refused it or did not answer). The
+// insertion thread calls it once per pass while Redis answers.
+void republish_unwritten() noexcept;
+
+// After a reload that succeeded (a rescan, or a start-up again): compares what every
+// pre-initialised port was handed with what its keys give now (no Redis, EEPROM or file
+// access), logs one line naming the ports whose tuning changed (as `func`, the reload being
+// `what`), and marks them stale; a port whose tuning the files give again is current again.
+void check_stale_after_reload(const char *func, const char *what) noexcept;
 
 }  // namespace pltfm::port_state

@@ -34,6 +34,7 @@
 #include "platform_hw_redis_transport.h"
 #include "platform_serdes.h"
 #include "platform_serdes_internal.h"
+#include "port_state.h"
 #include "redis_server.h"
 #include "serdes_records.h"
 #include "test_util.h"
@@ -151,8 +152,13 @@ class Sequence {
   public:
     // `concurrent`: the insertion monitor's passes run on a thread of their own while each
     // event is applied, as the real thread does; the checks run once it has stopped.
-    Sequence(Bench &bench, unsigned seed, bool concurrent, Mode mode)
-        : b_(bench), rng_(seed), seed_(seed), concurrent_(concurrent), mode_(mode) {}
+    Sequence(Bench &bench, unsigned seed, bool concurrent, Mode mode, bool table_on)
+        : b_(bench),
+          rng_(seed),
+          seed_(seed),
+          concurrent_(concurrent),
+          mode_(mode),
+          table_on_(table_on) {}
 
     // Writes, after each event, what can be observed of the library to `trace`, with the
     // lines the event added to the library's log `log` (its standard error).
@@ -315,6 +321,7 @@ class Sequence {
         uint32_t count = static_cast<uint32_t>(attrs.size());
         std::string n = name;
         ifcs_attr_t *list = pltfm_port_pre_init(n.data(), attrs.data(), &count);
+        mp.last_pre_init_ok = list != nullptr;
         if (!want) {
             if (list != nullptr)
                 return "pre-initialisation of " + name +
@@ -336,6 +343,8 @@ class Sequence {
         mp.lanes_known = true;
         mp.records = got;
         mp.tuning = m_.tuning_in_use;
+        mp.key = want->key;
+        mp.speed = effective_speed(m_, name);
         lists_[name] = list;
         return sdk_event(name, pltfm_port_init, "init");
     }
@@ -459,9 +468,91 @@ class Sequence {
         for (int c = 0; c < kCages; ++c)
             out << "  cage " << c << " eeprom "
                 << modes::digest(read_file(b_.fake.eeprom_path(front_panel(c)))) << "\n";
+        if (table_on_)
+            for (const auto &p : current_ports(m_)) {
+                out << "  published " << p.name << ":";
+                for (const auto &[field, value] : published(p.name))
+                    if (field != "updated" && field != "exchange_since")
+                        out << " " << field << "=" << value;
+                out << "\n";
+            }
         const std::string log = read_file(log_path_);
         out << "  log:\n" << modes::comparable_log(log.substr(std::min(log_offset_, log.size())));
         log_offset_ = log.size();
+    }
+
+    std::map<std::string, std::string> published(const std::string &name) const {
+        std::map<std::string, std::string> h;
+        const RedisReply r = redis().command(6, {"HGETALL", "PORT_SERDES_STATE|" + name});
+        for (std::size_t i = 0; i + 1 < r.elements.size(); i += 2)
+            h[r.elements[i].text] = r.elements[i + 1].text;
+        return h;
+    }
+
+    // The port-state table against the model: a port the SDK never created has no hash; a port
+    // that exists shows what it was created with, the records the SDK holds, the library's own
+    // state bits and stored module, no open exchange cycle (the OS has answered every one), its
+    // lasers, and stale exactly when the tuning in use gives it other records now.
+    std::string check_published() const {
+        for (const auto &p : current_ports(m_)) {
+            const Port &mp = m_.ports.at(p.name);
+            const auto h = published(p.name);
+            if (mp.lib == Lib::never) {
+                if (!h.empty()) return p.name + " was never created but has a published state";
+                continue;
+            }
+            if (!mp.created) continue;
+            if (!mp.last_pre_init_ok) {
+                // It exists with the list of an earlier pre-initialisation; the last one failed.
+                const auto it = h.find("pre_init");
+                if (it == h.end() || it->second != "failed")
+                    return "published pre_init of " + p.name + " is not \"failed\"";
+                continue;
+            }
+            auto field = [&](const char *f) {
+                const auto it = h.find(f);
+                return it == h.end() ? std::string("(missing)") : it->second;
+            };
+            auto differs = [&](const char *f, const std::string &want) {
+                return field(f) == want ? std::string()
+                                        : "published " + std::string(f) + " of " + p.name +
+                                              " is \"" + field(f) + "\", not \"" + want + "\"";
+            };
+            const ifcs_attr_t *list = lists_.at(p.name);
+            char digest[24];
+            std::snprintf(digest, sizeof digest, "%016llx",
+                          static_cast<unsigned long long>(pltfm::serdes::records_digest(
+                              list, static_cast<uint32_t>(mp.records.size()))));
+            std::vector<std::string> key;  // cable|vendor|class|encoding|front port
+            std::stringstream parts(mp.key);
+            for (std::string part; std::getline(parts, part, '|');) key.push_back(part);
+            const auto slot = *pltfm::hw::port_slot(serdes_group(p.cage) - 1, p.start);
+            pthread_mutex_lock(&mutex);
+            const uint32_t bits = port_state_ar[slot];
+            const std::string stored = port_attr_list[slot][1].value;
+            pthread_mutex_unlock(&mutex);
+            const bool stale =
+                expected(b_.refs[static_cast<std::size_t>(m_.tuning_in_use)].at(mp.key),
+                         static_cast<std::size_t>(p.start),
+                         static_cast<std::size_t>(p.lanes)) != mp.records;
+            const char *lasers = key[0] != "OPTICS"     ? "not an optic"
+                                 : key[2] == "50G/400G" ? "not written (CMIS)"
+                                 : key[2] == "25G/100G" ? "enabled"
+                                                        : "not managed";
+            for (const std::string &err :
+                 {differs("pre_init", "ok"), differs("records", std::to_string(mp.records.size())),
+                  differs("digest", digest), differs("cable_type", key[0]),
+                  differs("vendor", key[1]), differs("lane_speed", key[2]),
+                  differs("encoding", key[3]), differs("front_port", key[4]),
+                  differs("lanes", std::to_string(p.lanes)),
+                  differs("start_lane", std::to_string(p.start)),
+                  differs("speed", std::to_string(mp.speed)),
+                  differs("state_bits", std::to_string(bits)), differs("module", stored),
+                  differs("exchange", "none"), differs("lasers", lasers),
+                  differs("stale", stale ? "yes" : "no")})
+                if (!err.empty()) return err;
+        }
+        return "";
     }
 
     std::map<std::string, Observed> observe() const {
@@ -516,6 +607,7 @@ class Sequence {
                            ") on a port that is down";
             }
         }
+        if (table_on_) return check_published();
         return "";
     }
 
@@ -824,6 +916,7 @@ class Sequence {
     unsigned seed_;
     bool concurrent_;
     Mode mode_;
+    bool table_on_;                  // the port-state table is on: check it against the model
     std::set<std::string> touched_;  // module records written since the library last heard
     std::atomic<bool> stop_{false};
     bool monitor_running_ = false;  // the monitor thread of apply() runs
@@ -858,7 +951,11 @@ std::string run_in_child(Bench &bench, unsigned seed, bool concurrent, bool verb
         pltfm::redis::set_bounds_for_test(kNativeBound, kCliBound);
         // Every pass retries a stalled Redis: the sequence decides when it is back.
         pltfm::redis::stall_policy().set_retry_interval_for_test(std::chrono::milliseconds(0));
-        Sequence sequence(bench, seed, concurrent, mode);
+        // A third of the sequences run with the port-state table on.
+        const bool table_on = seed % 3 == 0;
+        ::setenv("PLTFM_PORT_STATE", table_on ? "1" : "0", 1);
+        pltfm::port_state::reload_for_test();
+        Sequence sequence(bench, seed, concurrent, mode, table_on);
         if (!trace.empty()) sequence.trace_to(trace, log_path);
         int code = sequence.run() ? 0 : 1;
         std::string report = code != 0 || verbose ? sequence.report() : "";

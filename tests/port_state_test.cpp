@@ -17,6 +17,8 @@
 #include "hw_test_util.h"
 #include "ifcs_devport.h"
 #include "platform_hw_internal.h"
+#include "platform_hw_redis_stall.h"
+#include "platform_hw_redis_transport.h"
 #include "platform_serdes.h"
 #include "platform_serdes_internal.h"
 #include "serdes_records.h"
@@ -352,6 +354,18 @@ TEST(PortStateTable, StaleAfterARescanThatChangesThePortsTuning) {
     EXPECT_EQ(s.hash(kOptic)["stale"], "yes");
     EXPECT_EQ(s.hash(kDacA)["stale"], "no");
 
+    // The old value back: the port runs on what the files say again.
+    const std::string old_value = cells_of(file_lines(
+        kSampleDir + "/generic_optics.csv")[sample_line(31, 3) -
+                                            1])[column_of(optics, "50G/400G", "TX_EQ_PRE1") - 1];
+    set_cell(optics, sample_line(31, 3), column_of(optics, "50G/400G", "TX_EQ_PRE1"), old_value);
+    log = s.rescan();
+    EXPECT_TRUE(log.find("re-create these ports") == std::string::npos) << log;
+    EXPECT_EQ(s.hash(kOptic)["stale"], "no");
+    set_cell(optics, sample_line(31, 3), column_of(optics, "50G/400G", "TX_EQ_PRE1"), "-9");
+    s.rescan();
+    EXPECT_EQ(s.hash(kOptic)["stale"], "yes");
+
     // Created again: it runs on the new tuning.
     ASSERT_EQ(s.down(kOptic), PLTFM_SUCCESS);
     ASSERT_FALSE(s.pre_init(kOptic).empty());
@@ -419,4 +433,30 @@ TEST(PortStateTable, FailedWriteChangesNothingTheSdkGets) {
     EXPECT_TRUE(text.find(message) != std::string::npos) << text;
     EXPECT_EQ(text.find(message), text.rfind(message)) << "once per port: " << text;
     EXPECT_TRUE(s.hash(kOptic).empty());
+}
+
+// Writes that Redis did not take (it was frozen) are made by the insertion pass once it
+// answers again: what was published is not lost to the outage.
+TEST(PortStateTable, UnwrittenStateIsWrittenOnceRedisAnswers) {
+    pltfm::redis::set_bounds_for_test(std::chrono::milliseconds(300),
+                                      std::chrono::milliseconds(1000));
+    pltfm::redis::stall_policy().set_retry_interval_for_test(std::chrono::milliseconds(0));
+    Switch s;
+    ASSERT_TRUE(s.ok);
+    s.redis.pause();
+    LogCapture log;
+    const auto records = s.pre_init(kOptic);  // port_config.ini's speed, the EEPROM's module
+    ASSERT_FALSE(records.empty());
+    EXPECT_EQ(s.event(kOptic, pltfm_port_init), PLTFM_SUCCESS);
+    s.redis.resume();
+    pltfm::hw::oir_monitor_pass();
+    const std::string text = log.text();
+    const std::string message = "The state of " + kOptic.name() + " could not be written";
+    EXPECT_EQ(text.find(message), text.rfind(message)) << "once per port: " << text;
+    Hash h = s.hash(kOptic);
+    EXPECT_EQ(h["pre_init"], "ok");
+    EXPECT_EQ(h["records"], std::to_string(records.size()));
+    EXPECT_EQ(h["identified_by"], "eeprom");
+    EXPECT_EQ(h["speed_from"], "port_config");
+    EXPECT_EQ(h["state"], "pre_init init inserted");
 }

@@ -58,8 +58,11 @@ struct Port {
     // The library holds the port's current lanes (it was pre-initialised since its last
     // re-split); only then can it manage the lasers of those lanes.
     bool lanes_known = false;
-    std::vector<Rec> records;  // answer of the last successful pre-initialisation
-    int tuning = -1;           // tuning version in use at that pre-initialisation
+    std::vector<Rec> records;       // answer of the last successful pre-initialisation
+    int tuning = -1;                // tuning version in use at that pre-initialisation
+    std::string key;                // the tuning key it was looked up with (see TuningKey)
+    bool last_pre_init_ok = false;  // the SDK's last pre-initialisation of it gave a list
+    long speed = 0;                 // the port speed it was created with
 };
 
 struct Model {
