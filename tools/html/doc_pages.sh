@@ -31,8 +31,14 @@ awk -F, -v OFS=, 'NR >= 114 && NR <= 121 { v[NR + 9] = $0 }
 report "$flawed" $coverage --html "$pages/tuning-report-flawed.html"
 
 "$build/tools/pltfm-sim" --html "$pages/switch-run.html" --log "$pages/pltfm-sim.log" >/dev/null
+# The screenshots show no path of the machine that took them: the tree's own paths relative
+# to its top, the run's temporary directories with a fixed suffix.
+top=$(pwd)
+tmp=${TMPDIR:-/tmp}
+sed -i -e "s|$top/||g" -e "s|$tmp/\(pltfm-[a-z]*-\)[A-Za-z0-9]\{6\}|/tmp/\1XXXXXX|g" \
+  "$pages/switch-run.html"
 
 "$shot" shot "$pages/tuning-report.html" docs/tuning-report.png 1400x1700
 "$shot" shot "$pages/tuning-report-flawed.html" docs/tuning-report-flawed.png 1400x1700
-"$shot" shot "$pages/switch-run.html" docs/switch-run.png 1400x1250
+"$shot" shot "$pages/switch-run.html" docs/switch-run.png 1400x2350
 echo "docs/tuning-report.png docs/tuning-report-flawed.png docs/switch-run.png"
