@@ -25,6 +25,7 @@
 #include "platform_hw_redis_native.h"
 #include "platform_hw_redis_transport.h"
 #include "platform_serdes.h"
+#include "quiet_log.h"
 #include "redis_server.h"
 #include "serdes_records.h"
 
@@ -108,22 +109,7 @@ class World {
     std::string error_;
 };
 
-// The library logs every step: its standard error goes to /dev/null while a case runs.
-class Quiet {
-  public:
-    Quiet() : saved_(::dup(STDERR_FILENO)) {
-        const int null = ::open("/dev/null", O_WRONLY);
-        ::dup2(null, STDERR_FILENO);
-        ::close(null);
-    }
-    ~Quiet() {
-        ::dup2(saved_, STDERR_FILENO);
-        ::close(saved_);
-    }
-
-  private:
-    int saved_;
-};
+using pltfm::bench::Quiet;
 
 // Sets up the world in the case's mode; false (and the case skipped) when it is not there.
 bool prepare(benchmark::State &state, bool native, bool start = true) {

@@ -9,6 +9,7 @@
 
 #include "database_port_rows.h"
 #include "database_reload.h"
+#include "decimal_text.h"
 #include "log.h"
 #include "pi_database_internal.h"
 
@@ -131,8 +132,8 @@ std::string tuning_rows_text(const pltfm_attr_t *keys, uint32_t key_count) noexc
                     ++end;
                 if (!first_range) out += ',';
                 first_range = false;
-                out += std::to_string(sources[i].line);
-                if (end > i) out += '-' + std::to_string(sources[end].line);
+                out += pltfm::decimal_text(sources[i].line);
+                if (end > i) out += '-' + pltfm::decimal_text(sources[end].line);
                 i = end + 1;
             }
         }

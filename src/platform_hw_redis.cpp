@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "decimal_text.h"
 #include "intf_name.h"
 #include "log.h"
 #include "platform_hw_internal.h"
@@ -103,7 +104,7 @@ namespace pltfm::hw {
 bool write_fields_quietly(int db, const std::string &key,
                           const std::vector<std::pair<std::string, std::string>> &fields) noexcept {
     try {
-        std::string cmd = "redis-cli -n " + std::to_string(db) + " hset \"" + key + "\"";
+        std::string cmd = "redis-cli -n " + pltfm::decimal_text(db) + " hset \"" + key + "\"";
         const std::string what = cmd + " ...";
         for (const auto &[field, value] : fields) cmd += " \"" + field + "\" \"" + value + "\"";
         char reply[24] = {};

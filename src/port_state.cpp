@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "alloc.h"
+#include "decimal_text.h"
 #include "build_config.h"
 #include "database_port_rows.h"
 #include "log.h"
@@ -174,7 +175,7 @@ Fields render(const Snapshot &s) {
         {"cable_type", key(1)},
         {"vendor", key(0)},
         {"identified_by", r.handed ? module_source_text(h.source.module) : ""},
-        {"speed", r.handed ? std::to_string(h.source.speed) : ""},
+        {"speed", r.handed ? pltfm::decimal_text(h.source.speed) : ""},
         {"speed_from",
          r.handed ? (h.source.speed_from == hw::SpeedSource::app_db ? "app_db" : "port_config")
                   : ""},
@@ -185,14 +186,14 @@ Fields render(const Snapshot &s) {
         {"start_lane", key(6)},
         {"module", quotable(s.module_now, sizeof s.module_now)},
         {"state", state_text(s.bits)},
-        {"state_bits", std::to_string(s.bits)},
+        {"state_bits", pltfm::decimal_text(s.bits)},
         {"lasers", hw::lasers_text(s.lasers)},
         {"exchange", exchange},
         {"exchange_since", s.cycle != hw::AdminCycle::none ? iso_time(s.cycle_since_ms) : ""},
         {"pre_init", r.pre_init == PreInit::ok       ? "ok"
                      : r.pre_init == PreInit::failed ? "failed"
                                                      : "never"},
-        {"records", r.handed ? std::to_string(h.records) : ""},
+        {"records", r.handed ? pltfm::decimal_text(h.records) : ""},
         {"digest", digest},
         {"tuning_rows", r.handed ? r.tuning_rows : ""},
         {"stale", r.stale ? "yes" : "no"},
@@ -268,7 +269,7 @@ Now what_it_would_get(const Handout &h) {
 }  // namespace
 
 bool enabled() noexcept {
-    std::call_once(g_once, read_setting);
+    std::call_once(g_once, [] { read_setting(); });
     return g_on.load();
 }
 

@@ -234,5 +234,51 @@ TEST(HtmlPages, SimulatedSwitchRunShowsCagesStepsAndPorts) {
     }
     EXPECT_EQ(count(dom, "<pre class=\"log\">"), logged);
     EXPECT_TRUE(has(swap_log, "Port 0 from GENERIC DAC_1M 50G/400G PAM4 to GENERIC OPTICS"));
-    EXPECT_TRUE(has(rescan_log, "CSV rescan changed tuning rows: 0 added, 0 removed, 24 changed"));
+    EXPECT_TRUE(has(rescan_log, "CSV rescan changed tuning rows: 0 added, 0 removed, 48 changed"));
+    EXPECT_TRUE(has(rescan_log,
+                    "CSV rescan changed the tuning of 2 ports that run on the tuning it "
+                    "replaced (Ethernet0, Ethernet16): re-create these ports to apply it"));
+
+    // What pltfmctl status said: nothing flagged after the bring-up; the swapped port flagged
+    // while the library waits for its re-creation; both ports whose rows the rescan changed
+    // stale; Ethernet0, created again, no longer stale, Ethernet16 still.
+    const auto &snaps = doc["port_state"];
+    ASSERT_EQ(snaps.size(), 5u) << snaps.dump();
+    EXPECT_EQ(count(dom, "<tr class=\"state-row\""), snaps.size());
+    auto stale_ports = [](const nlohmann::json &snap) {
+        std::string names;
+        for (const auto &p : snap["doc"]["ports"])
+            if (p["running"].get<bool>() && p["published"]["stale"] == "yes")
+                names += p["interface"].get<std::string>() + " ";
+        return names;
+    };
+    auto flags_of = [](const nlohmann::json &snap, const std::string &intf) {
+        std::string codes;
+        for (const auto &p : snap["doc"]["ports"])
+            if (p["interface"] == intf)
+                for (const auto &f : p["flags"]) codes += f["code"].get<std::string>() + " ";
+        return codes;
+    };
+    EXPECT_EQ(snaps[0]["exit"], 0);
+    EXPECT_EQ(snaps[0]["doc"]["counts"]["flagged"], 0);
+    EXPECT_EQ(flags_of(snaps[1], "Ethernet0"), "module exchanged ");
+    EXPECT_EQ(flags_of(snaps[2], "Ethernet0"), "");
+    EXPECT_EQ(snaps[3]["after"], "the rescan");
+    EXPECT_EQ(stale_ports(snaps[3]), "Ethernet0 Ethernet16 ");
+    EXPECT_EQ(stale_ports(snaps[4]), "Ethernet16 ");
+    EXPECT_TRUE(has(dom, "class=\"stale-ports bad\">Ethernet0, Ethernet16</td>"));
+    EXPECT_TRUE(has(dom, "class=\"stale-ports bad\">Ethernet16</td>"));
+    EXPECT_EQ(count(dom, "data-stale=\"yes\""), 1u);
+
+    // A port row's tooltip shows the port's published state, its flags with it.
+    const auto rows = hover(dir / "run.html", {"tr.port-row", "tr.port-row[data-stale=\"yes\"]"});
+    for (const char *part : {"Ethernet0 (lanes 0-7, 400G)",
+                             "published state (PORT_SERDES_STATE|Ethernet0, after "
+                             "Ethernet0 was created again):",
+                             "cable_type: OPTICS", "identified_by: stored", "stale: no",
+                             "tuning_rows: generic_optics.csv:"})
+        EXPECT_TRUE(has(rows[0], part));
+    for (const char *part : {"Ethernet16 (lanes 0-7, 400G)", "stale: yes",
+                             "flagged: stale: a rescan changed the tuning of its rows"})
+        EXPECT_TRUE(has(rows[1], part));
 }

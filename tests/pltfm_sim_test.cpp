@@ -28,6 +28,25 @@ nlohmann::json bring_up_four_ports(const std::string &mode) {
     EXPECT_NE(log.find("In pltfm_port_pre_init (intf_name=Ethernet0)"), std::string::npos);
     EXPECT_NE(log.find("pltfm_parser_database_init Success"), std::string::npos);
     EXPECT_EQ(log.find("persistent connection") != std::string::npos, mode == "native") << log;
+    EXPECT_NE(log.find("Port state table on (PLTFM_PORT_STATE=1)"), std::string::npos);
+    // pltfmctl status after the bring-up: every port the run configured, as the library
+    // published it; nothing flagged (the empty cage has nothing to tune).
+    const auto &snap = doc["port_state"][0];
+    EXPECT_EQ(snap["after"], "bring-up");
+    EXPECT_EQ(snap["exit"], 0) << snap.dump();
+    EXPECT_EQ(snap["doc"]["counts"]["ports"], doc["ports"].size());
+    EXPECT_EQ(snap["doc"]["counts"]["flagged"], 0);
+    for (const auto &published : snap["doc"]["ports"]) {
+        for (const auto &p : doc["ports"]) {
+            if (p["interface"] != published["interface"]) continue;
+            if (!p["tuned"].get<bool>()) {
+                EXPECT_EQ(published["published"]["pre_init"], "failed") << p["interface"];
+                continue;
+            }
+            EXPECT_EQ(published["published"]["cable_type"], p["cable_type"]) << p["interface"];
+            EXPECT_EQ(published["published"]["lanes"], std::to_string(p["lanes"].get<int>()));
+        }
+    }
     return doc["ports"];
 }
 

@@ -51,5 +51,5 @@ done
 
 "$shot" shot "$pages/tuning-report.html" docs/tuning-report.png 1400x1700
 "$shot" shot "$pages/tuning-report-flawed.html" docs/tuning-report-flawed.png 1400x1700
-"$shot" shot "$pages/switch-run.html" docs/switch-run.png 1400x1250
+"$shot" shot "$pages/switch-run.html" docs/switch-run.png 1400x2350
 echo "docs/tuning-report.png docs/tuning-report-flawed.png docs/switch-run.png"

@@ -1,5 +1,7 @@
 // The page of `pltfm-sim --html`: the faceplate of the 34 cages coloured by module kind, the
-// timeline of the scenario with the library's log lines of each step, and the ports' tuning.
+// timeline of the scenario with the library's log lines of each step, what `pltfmctl status`
+// said after the steps (the stale ports after the rescan), and the ports' tuning with each
+// port's published state.
 (function () {
   'use strict';
   var P = window.pltfm, esc = P.esc, plural = P.plural;
@@ -27,6 +29,63 @@
   function portLine(p) {
     return p.interface + ' (lanes ' + p.start_lane + '-' + (p.start_lane + p.lanes - 1) + ', ' + p.speed / 1000 + 'G): ' +
       (p.cable_type ? p.cable_type + ' ' + p.lane_class + ' ' + p.encoding : 'not identified') + ', ' + p.state;
+  }
+
+  // The published fields a port's tooltip shows, in this order.
+  var PUBLISHED = ['cable_type', 'vendor', 'identified_by', 'module', 'speed', 'speed_from', 'lane_speed', 'encoding',
+    'front_port', 'lanes', 'start_lane', 'state', 'lasers', 'exchange', 'exchange_since', 'pre_init', 'records',
+    'digest', 'tuning_rows', 'stale', 'updated', 'version'];
+
+  // The last pltfmctl status document of the run, by interface; empty without one.
+  function lastStatus(d) {
+    var byIntf = {}, snaps = d.port_state || [];
+    for (var i = snaps.length - 1; i >= 0; --i) {
+      if (!snaps[i].doc || !snaps[i].doc.ports) continue;
+      snaps[i].doc.ports.forEach(function (p) { byIntf[p.interface] = { port: p, after: snaps[i].after }; });
+      break;
+    }
+    return byIntf;
+  }
+
+  function publishedTip(s) {
+    if (!s) return '\nno port state published';
+    var p = s.port, h = p.published;
+    var t = '\npublished state (PORT_SERDES_STATE|' + p.interface + ', after ' + s.after + '):';
+    if (!h) t += '\n  none';
+    else PUBLISHED.forEach(function (f) { if (h[f] !== undefined && h[f] !== '') t += '\n  ' + f + ': ' + h[f]; });
+    if (p.flags && p.flags.length) t += '\nflagged: ' + p.flags.map(function (f) { return f.code + ': ' + f.text; }).join('\n  ');
+    return t;
+  }
+
+  function isStale(p) { return !!(p.running && p.published && p.published.stale === 'yes'); }
+
+  function portNames(ports, keep) {
+    var names = ports.filter(keep).map(function (p) { return p.interface; });
+    return names.length ? names.join(', ') : 'none';
+  }
+
+  // What pltfmctl status said after each step, the stale ports of the rescan in particular.
+  function portState(d) {
+    var snaps = d.port_state || [];
+    if (!snaps.length) return '';
+    var s = '<h2>Port state (pltfmctl status)</h2><p>The library ran with PLTFM_PORT_STATE=1 and published what each port ' +
+      'got in database 6 (PORT_SERDES_STATE|&lt;interface&gt;); after the steps below the simulation ran ' +
+      '<code>pltfmctl status</code> beside the OS\'s view. A stale port runs on tuning a rescan replaced, until it is ' +
+      'created again. Hover a port row below for its published state.</p>';
+    s += '<table class="data"><tr><th>after</th><th>view</th><th>exit</th><th>ports</th><th>flagged</th><th>stale</th></tr>';
+    snaps.forEach(function (sn) {
+      var ports = sn.doc && sn.doc.ports ? sn.doc.ports : [];
+      if (sn.view && sn.view.intf) ports = ports.filter(function (p) { return p.interface === sn.view.intf; });
+      if (sn.view && sn.view.stale_only) ports = ports.filter(isStale);
+      var flagged = ports.filter(function (p) { return p.flags && p.flags.length; });
+      s += '<tr class="state-row"><td>' + esc(sn.after) + '</td><td class="mono">' + esc(sn.view ? sn.view.command : '') +
+        '</td><td class="num">' + sn.exit + '</td><td class="num">' + (sn.error ? esc(sn.error) : ports.length) + '</td><td>' +
+        (flagged.length ? flagged.map(function (p) {
+          return esc(p.interface) + ' (' + esc(p.flags.map(function (f) { return f.code; }).join(', ')) + ')';
+        }).join(', ') : 'nothing') + '</td><td class="stale-ports' + (ports.some(isStale) ? ' bad' : '') + '">' +
+        esc(portNames(ports, isStale)) + '</td></tr>';
+    });
+    return s + '</table>';
   }
 
   function header(d) {
@@ -141,27 +200,36 @@
 
   function ports(d) {
     var s = '<h2>Ports and their tuning</h2><p>What the library decided for each port and the main SerDes values it ' +
-      'handed to the SDK, per lane (a/b/... lane by lane, one value when every lane agrees). Hover a row for every record.</p>';
+      'handed to the SDK, per lane (a/b/... lane by lane, one value when every lane agrees); the last column is the ' +
+      'published state as pltfmctl status saw it last (its flags, else the records count and digest). Hover a row for ' +
+      'every record and the port\'s published state.</p>';
+    var status = lastStatus(d);
     s += '<table class="data"><tr><th>interface</th><th>cage</th><th>module</th><th>cable type</th><th>class</th>' +
-      '<th>lanes</th>' + TABLE.map(function (n) { return '<th>' + n + '</th>'; }).join('') + '<th>state</th></tr>';
+      '<th>lanes</th>' + TABLE.map(function (n) { return '<th>' + n + '</th>'; }).join('') + '<th>state</th>' +
+      '<th>published</th></tr>';
     d.cages.forEach(function (c) {
       c.ports.forEach(function (p) {
-        var names = Object.keys(p.sdk_records);
+        var names = Object.keys(p.sdk_records), st = status[p.interface];
         var tip = portLine(p) + (names.length ? '\n' + names.map(function (n) {
           return n + ': ' + laneValues(p.sdk_records[n]);
-        }).join('\n') : '\nno SDK records');
-        s += '<tr class="port-row" data-tip="' + esc(tip) + '"><td>' + esc(p.interface) + '</td><td class="num">' + p.cage +
+        }).join('\n') : '\nno SDK records') + publishedTip(st);
+        var h = st && st.port.published, flags = st && st.port.flags ? st.port.flags : [];
+        var mark = !st ? '-' : flags.length ? flags.map(function (f) { return f.code; }).join(', ') :
+          !h ? 'none' : h.records ? h.records + ' records ' + String(h.digest).slice(0, 8) : 'pre_init ' + h.pre_init;
+        s += '<tr class="port-row" data-stale="' + (st && isStale(st.port) ? 'yes' : 'no') + '" data-tip="' + esc(tip) +
+          '"><td>' + esc(p.interface) + '</td><td class="num">' + p.cage +
           '</td><td><span class="sw" style="display:inline-block;width:10px;height:10px;margin-right:5px;background:' +
           kind(c.kind)[0] + '"></span>' + esc(p.module) + '</td><td>' + esc(p.cable_type || '-') + '</td><td>' +
           esc(p.lane_class ? p.lane_class + ' ' + p.encoding : '-') + '</td><td>' + p.lanes + '@' + p.start_lane + '</td>' +
           TABLE.map(function (n) { return '<td class="mono">' + esc(laneValues(p.sdk_records[n])) + '</td>'; }).join('') +
-          '<td style="color:' + stateColour(p.state) + '">' + esc(p.state) + '</td></tr>';
+          '<td style="color:' + stateColour(p.state) + '">' + esc(p.state) + '</td><td class="mono' +
+          (flags.length ? ' bad' : '') + '">' + esc(mark) + '</td></tr>';
       });
     });
     return s + '</table>';
   }
 
   P.render(function (d) {
-    return header(d) + faceplate(d) + timeline(d) + ports(d);
+    return header(d) + faceplate(d) + timeline(d) + portState(d) + ports(d);
   });
 })();

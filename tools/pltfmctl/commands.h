@@ -20,5 +20,6 @@ Runner add_eeprom(CLI::App &app);
 Runner add_diff(CLI::App &app);
 Runner add_explain(CLI::App &app);
 Runner add_report(CLI::App &app);
+Runner add_status(CLI::App &app);
 
 }  // namespace pltfm::ctl

@@ -4,6 +4,7 @@
 // database's record, or the EEPROM bytes that decided), the tuning rows and the SDK records
 // pre-initialisation would hand out. Every decision is the library's own function; the
 // command only reads: nothing is written to Redis or to any EEPROM.
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <nlohmann/json.hpp>
@@ -21,7 +22,10 @@
 #include "paths.h"
 #include "platform_database.h"
 #include "platform_hw_internal.h"
+#include "port_status_view.h"
 #include "port_tuning.h"
+#include "published_state.h"
+#include "redis_reader.h"
 #include "stderr_capture.h"
 #include "text_lines.h"
 #include "transceiver_decode.h"
@@ -165,6 +169,128 @@ nlohmann::json describe_eeprom(const pltfm_port_t &port, std::ostream &out, std:
     return j;
 }
 
+// One compared item of the published state: what the library published and what this
+// derivation gives now.
+struct Compared {
+    const char *what;
+    std::string published, derived;
+};
+
+// Why published and derived answers may differ, from what the hash says about itself.
+std::string difference_cause(const Hash &h, const std::vector<std::string> &differ) {
+    auto has = [&](const char *w) {
+        return std::find(differ.begin(), differ.end(), w) != differ.end();
+    };
+    auto field = [&](const char *f) { return field_of(h, f); };
+    if (has("module") && field("identified_by") == "stored")
+        return "the running library answers from the module it stored at a module exchange; "
+               "this derivation identifies the module in the cage now";
+    if (has("module"))
+        return "the module in the cage (or its record) changed since the port was "
+               "pre-initialised";
+    if (field("stale") == "yes")
+        return "a rescan changed the port's tuning since it was pre-initialised (stale: yes); "
+               "re-create the port to apply it";
+    if (has("records") || has("digest"))
+        return "the tuning files differ from those the port was pre-initialised with";
+    return "the port's speed or lanes changed since it was pre-initialised";
+}
+
+// The state the running library published for the port (PLTFM_PORT_STATE=1) beside what
+// this derivation gives, and where they differ.
+nlohmann::json published_section(const std::string &intf, const std::vector<pltfm_attr_t> &keys,
+                                 bool keys_ok, const tuning::PortTuning *t, std::ostream &out) {
+    RedisReader redis;
+    const std::string key = std::string(kPortStatePrefix) + intf;
+    const auto hash = redis.hash(kStateDb, key);
+    nlohmann::json j;
+    if (!hash.answered) {
+        out << "published state: Redis does not answer (" << redis.way() << "): " << hash.error
+            << '\n';
+        return {{"state", "no answer"}, {"error", hash.error}};
+    }
+    if (!hash.ok()) {
+        out << "published state: " << key << " holds no hash (" << hash.error << ")\n";
+        return {{"state", "unreadable"}, {"error", hash.error}};
+    }
+    if (hash.value.empty()) {
+        const auto table = redis.keys(kStateDb, std::string(kPortStatePrefix) + "*");
+        const bool off = table.ok() && table.value.empty();
+        out << "published state: none: "
+            << (off ? std::string("the port-state table is off (no ") + kPortStatePrefix +
+                          "<interface> key in database 6); to turn it on, " + kTableOffHelp
+                    : std::string("the running library has not published this port: the SDK "
+                                  "has not created it since the library started"))
+            << '\n';
+        return {{"state", off ? "table off" : "none"}};
+    }
+    const Hash &h = hash.value;
+    auto field = [&](const char *f) { return field_of(h, f); };
+    const auto updated = parse_iso_ms(field("updated"));
+    out << "published state (database 6, " << key << "), updated " << field("updated");
+    if (updated)
+        out << " (" << tools::age_text(static_cast<double>(now_ms() - *updated) / 1000.0)
+            << " ago)";
+    out << ":\n";
+    nlohmann::json fields = nlohmann::json::object();
+    for (const auto &[k, v] : h) fields[k] = v;
+    j = {{"state", "present"}, {"fields", fields}};
+    out << "  state " << field("state") << "; lasers " << field("lasers") << "; exchange "
+        << field("exchange") << "; stale " << field("stale") << "; pre-initialisation "
+        << field("pre_init") << '\n';
+    if (field("pre_init") != "ok") {
+        out << "  the last pre-initialisation "
+            << (field("pre_init") == "failed" ? "failed" : "never happened")
+            << ": the library handed out nothing to compare\n";
+        j["differences"] = nlohmann::json::array();
+        return j;
+    }
+    auto key_text = [&](int i) {
+        return keys_ok ? tuning::value_text(keys[static_cast<std::size_t>(i)]) : std::string("-");
+    };
+    char digest[24] = "-";
+    if (t != nullptr && t->tuned())
+        std::snprintf(digest, sizeof digest, "%016llx", static_cast<unsigned long long>(t->digest));
+    const std::vector<Compared> items = {
+        {"module", field("cable_type"), key_text(1)},
+        {"class", field("lane_speed") + " " + field("encoding"), key_text(2) + " " + key_text(3)},
+        {"lanes",
+         field("lanes") + " from lane " + field("start_lane") + ", front port " +
+             field("front_port"),
+         key_text(5) + " from lane " + key_text(6) + ", front port " + key_text(4)},
+        {"records", field("records"),
+         t != nullptr && t->tuned() ? std::to_string(t->records.size()) : std::string("-")},
+        {"digest", field("digest"), digest},
+    };
+    std::vector<std::string> differ;
+    nlohmann::json compared = nlohmann::json::object();
+    std::size_t width = 0;
+    for (const Compared &c : items)
+        width = std::max(width, std::string(c.what).size() + c.published.size());
+    for (const Compared &c : items) {
+        const bool same = c.published == c.derived;
+        if (!same) differ.emplace_back(c.what);
+        std::string left = std::string(c.what) + ": " + c.published;
+        if (std::string(c.what) == "module") left += " (" + field("identified_by") + ")";
+        out << "  " << left
+            << std::string(left.size() < width + 16 ? width + 16 - left.size() : 1, ' ')
+            << "derived now: " << c.derived << (same ? "" : "   <- differs") << '\n';
+        compared[c.what] = {{"published", c.published}, {"derived", c.derived}, {"same", same}};
+    }
+    j["compared"] = compared;
+    j["differences"] = differ;
+    if (differ.empty()) {
+        out << "  the published state agrees with this derivation\n";
+    } else {
+        std::string list;
+        for (const std::string &d : differ) list += (list.empty() ? "" : ", ") + d;
+        const std::string cause = difference_cause(h, differ);
+        out << "  differs: " << list << ": " << cause << '\n';
+        j["cause"] = cause;
+    }
+    return j;
+}
+
 int run_explain(const ExplainOptions &opt, bool lanes_given, bool start_given, bool front_given) {
     if (!pltfm::is_safe_intf_name(opt.intf.c_str())) {
         std::cerr << "pltfmctl explain: " << opt.intf
@@ -265,6 +391,7 @@ int run_explain(const ExplainOptions &opt, bool lanes_given, bool start_given, b
     });
     j["key_attributes_status"] = tools::status_name(info);
     bool tuned = false;
+    std::optional<tuning::PortTuning> tuning_now;
     if (info != PLTFM_SUCCESS) {
         out << "key attributes: none (" << tools::status_name(info)
             << "): pre-initialisation stops here and the port gets no tuning\n";
@@ -285,9 +412,12 @@ int run_explain(const ExplainOptions &opt, bool lanes_given, bool start_given, b
             j["tuning_loads"] = true;
             j["tuning"] = tuning_json(keys, t);
             tuned = t.tuned();
+            tuning_now = t;
         }
     }
     j["tuned"] = tuned;
+    j["published"] = published_section(opt.intf, keys, info == PLTFM_SUCCESS,
+                                       tuning_now ? &*tuning_now : nullptr, out);
     out << "read only: nothing was written to Redis or to any EEPROM\n";
 
     if (opt.verbose) std::cerr << log;

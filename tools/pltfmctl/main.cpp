@@ -9,7 +9,8 @@
 int main(int argc, char **argv) {
     CLI::App app{
         "pltfmctl: check and compare tuning directories, look ports up, explain what the library\n"
-        "decides for a port, decode module EEPROMs, draw a tuning directory as an HTML report"};
+        "decides for a port, show what every port of the running switch got, decode module\n"
+        "EEPROMs, draw a tuning directory as an HTML report"};
     app.require_subcommand(1);
     app.set_help_all_flag("--help-all", "Print the help of every subcommand");
 
@@ -19,6 +20,7 @@ int main(int argc, char **argv) {
     const pltfm::ctl::Runner diff = pltfm::ctl::add_diff(app);
     const pltfm::ctl::Runner explain = pltfm::ctl::add_explain(app);
     const pltfm::ctl::Runner report = pltfm::ctl::add_report(app);
+    const pltfm::ctl::Runner status = pltfm::ctl::add_status(app);
 
     try {
         app.parse(argc, argv);
@@ -38,6 +40,7 @@ int main(int argc, char **argv) {
     if (app.got_subcommand("diff")) rc = diff();
     if (app.got_subcommand("explain")) rc = explain();
     if (app.got_subcommand("report")) rc = report();
+    if (app.got_subcommand("status")) rc = status();
     std::cout.flush();
     std::fflush(stdout);
     return rc;

@@ -1,6 +1,8 @@
 // Text and JSON of one port's tuning.
 #include "tuning_view.h"
 
+#include <cstdio>
+
 #include "names.h"
 
 namespace pltfm::ctl {
@@ -22,6 +24,9 @@ nlohmann::json tuning_json(const std::vector<pltfm_attr_t> &keys, const tuning::
                             {"per_lane", r.per_lane},
                             {"values", r.values}});
     }
+    char digest[24] = "";
+    if (t.tuned())
+        std::snprintf(digest, sizeof digest, "%016llx", static_cast<unsigned long long>(t.digest));
     return {{"found", t.lookup_status == PLTFM_SUCCESS},
             {"status", t.lookup_status},
             {"status_name", tools::status_name(t.lookup_status)},
@@ -30,7 +35,8 @@ nlohmann::json tuning_json(const std::vector<pltfm_attr_t> &keys, const tuning::
             {"row_count", t.row_count},
             {"lanes", jlanes},
             {"translate_status", t.translate_status},
-            {"sdk_records", jrecords}};
+            {"sdk_records", jrecords},
+            {"digest", digest}};
 }
 
 void print_tuning(std::ostream &out, const std::vector<pltfm_attr_t> &keys,

@@ -25,10 +25,12 @@
 #include "json_text.h"
 #include "log_file.h"
 #include "modules.h"
+#include "port_status_view.h"
 #include "redis_server.h"
 #include "report.h"
 #include "scratch_dir.h"
 #include "sdk_host.h"
+#include "status_probe.h"
 #include "timeline.h"
 #include "world.h"
 
@@ -80,6 +82,10 @@ bool in_build_tree() {
 
 std::string default_library() {
     return in_build_tree() ? std::string(PLTFM_SIM_BUILD_LIBRARY) : std::string("libpltfm.so.1");
+}
+
+std::string pltfmctl_path() {
+    return (fs::path(exe_dir()) / "pltfmctl").string();
 }
 
 std::string default_tuning_dir() {
@@ -149,7 +155,9 @@ double elapsed_ms(std::chrono::steady_clock::time_point since) {
 class Simulation {
 public:
     Simulation(const Options &opt, Console &out, LogFile &log, World &world, SdkHost &sdk)
-        : opt_(opt), out_(out), log_(log), world_(world), sdk_(sdk) {}
+        : opt_(opt), out_(out), log_(log), world_(world), sdk_(sdk) {
+        json["port_state"] = nlohmann::json::array();
+    }
 
     bool bring_up(const std::vector<Port> &ports, const std::map<int, ModuleKind> &modules);
     bool swap(const std::map<int, ModuleKind> &modules, std::vector<Port> &all_ports);
@@ -161,6 +169,11 @@ public:
 private:
     PortView *view_of_cage(int cage);
     void bring_port_up(PortView &view);
+    // Runs pltfmctl status, keeps its document for the run's JSON and page, and prints the
+    // view `filter` picks, as `pltfmctl status` with the matching options prints it.
+    void show_status(const std::string &after, const pltfm::tools::StatusFilter &filter);
+    // Waits until the port's published hash holds `value` in `field`.
+    bool published(const Port &port, const std::string &field, const std::string &value);
     const Options &opt_;
     Console &out_;
     LogFile &log_;
@@ -168,6 +181,29 @@ private:
     SdkHost &sdk_;
     int changed_port_ = -1;  // index into views of the port the swap changed
 };
+
+void Simulation::show_status(const std::string &after, const pltfm::tools::StatusFilter &filter) {
+    std::string command = "pltfmctl status";
+    if (filter.stale_only) command += " --stale";
+    if (!filter.intf.empty()) command += " --intf " + filter.intf;
+    const StatusSnapshot snap = take_status(pltfmctl_path(), after);
+    nlohmann::json j = snapshot_json(snap);
+    j["view"] = {{"command", command}, {"stale_only", filter.stale_only}, {"intf", filter.intf}};
+    json["port_state"].push_back(j);
+    if (!snap.error.empty()) {
+        out_.section(command + " (after " + after + ")", "  " + snap.error);
+        return;
+    }
+    const nlohmann::json view = pltfm::tools::filter_status(snap.doc, filter);
+    const nlohmann::json &counts = view["counts"];
+    const int found = filter.stale_only ? counts.value("stale", 0) : counts.value("flagged", 0);
+    out_.section(command + " (after " + after + ")",
+                 pltfm::tools::status_text(view) + "  exit status " + (found ? "1" : "0"));
+}
+
+bool Simulation::published(const Port &port, const std::string &field, const std::string &value) {
+    return wait_for(kPromptWaitMs, [&] { return world_.published(port, field) == value; }) >= 0;
+}
 
 PortView *Simulation::view_of_cage(int cage_number) {
     for (PortView &v : views) {
@@ -240,6 +276,7 @@ bool Simulation::bring_up(const std::vector<Port> &ports, const std::map<int, Mo
     out_.section("Ports as the library set them up", port_table(views));
     json["ports"] = nlohmann::json::array();
     for (const PortView &v : views) json["ports"].push_back(port_json(v));
+    show_status("bring-up", {});
     return true;
 }
 
@@ -305,6 +342,10 @@ bool Simulation::swap(const std::map<int, ModuleKind> &modules, std::vector<Port
         out_.say("  insertion thread noticed after " + std::to_string(noticed) + " ms:  " + *line);
     }
     out_.say("  db 4 PORT|" + view->port.intf + " admin_status: up -> down (written by the library)");
+    // The library publishes the open cycle right after the "down": the port runs on the old
+    // module's tuning until the OS creates it again.
+    published(view->port, "exchange", "open");
+    show_status("the library set " + view->port.intf + " down", {false, view->port.intf});
 
     out_.step("The OS reacts to admin down: link down and port down; the library's port-down sees "
               "the exchanged module and sets admin_status up again");
@@ -322,6 +363,7 @@ bool Simulation::swap(const std::map<int, ModuleKind> &modules, std::vector<Port
     out_.say("  " + view->port.intf + " now " + (view->cable_type.empty() ? "?" : view->cable_type) + " " +
              view->lane_class + " " + view->encoding + ", " + view->state + "; tuning changes:");
     out_.say(tuning_diff(before, view->records));
+    show_status("the swap", {false, view->port.intf});
     j["after"] = port_json(*view);
     j["done"] = up >= 0 && view->tuned;
     json["swap"] = j;
@@ -343,16 +385,28 @@ bool Simulation::rescan() {
         json["rescan"] = {{"done", false}};
         return false;
     }
-    const int front_port = view->port.front_port;
+    // A second port of the same cable type in another cage: the edit changes its rows too, and
+    // the OS does not create it again here, so it stays on the tuning the rescan replaced.
+    const PortView *other = nullptr;
+    for (const PortView &v : views) {
+        if (&v != view && v.tuned && v.cable_type == view->cable_type &&
+            v.port.front_port != view->port.front_port) {
+            other = &v;
+            break;
+        }
+    }
+    std::vector<int> front_ports = {view->port.front_port};
+    if (other != nullptr) front_ports.push_back(other->port.front_port);
     out_.step("Tuning rescan: an operator edits a tuning file and creates the trigger file csv_rescan");
-    const auto change = world_.bump_tuning(view->cable_type, front_port);
+    const auto change = world_.bump_tuning(view->cable_type, front_ports);
     if (!change) {
         out_.say("  no " + view->cable_type + " rows with TX_EQ_PRE1 for front port " +
-                 std::to_string(front_port) + " in the tuning files; rescan skipped");
+                 std::to_string(view->port.front_port) + " in the tuning files; rescan skipped");
         json["rescan"] = {{"done", false}};
         return false;
     }
-    out_.say("  changed " + *change);
+    out_.say("  changed " + *change + ": the rows of " + view->port.intf +
+             (other != nullptr ? " and " + other->port.intf : std::string()));
     const std::size_t log_mark = log_.size();
     pltfm::test::write_bytes(world_.rescan_trigger(), "");
     out_.say("  created " + world_.rescan_trigger() + "; the rescan thread polls every 10 s ...");
@@ -374,12 +428,31 @@ bool Simulation::rescan() {
     out_.say("  library after " + std::to_string(took) + " ms: " + verdict);
     // The line the library logs right after it: what the reload changed.
     std::optional<std::string> changes;
-    wait_for(kPromptWaitMs, [&] { return (changes = log_.find_after(log_mark, "CSV rescan changed")).has_value(); });
+    wait_for(kPromptWaitMs, [&] {
+        return (changes = log_.find_after(log_mark, "CSV rescan changed tuning rows")).has_value();
+    });
     if (changes) {
         const std::string text = changes->substr(changes->find("CSV rescan changed"));
         out_.say("  " + text);
         j["changes"] = text;
     }
+    // Then the ports that run on rows it changed: named in one line, and marked stale in the
+    // port-state table until each is created again.
+    std::optional<std::string> stale;
+    wait_for(kPromptWaitMs, [&] {
+        return (stale = log_.find_after(log_mark, "re-create these ports")).has_value();
+    });
+    if (stale) {
+        const std::string text = stale->substr(stale->find("CSV rescan changed"));
+        out_.say("  " + text);
+        j["stale_line"] = text;
+        for (const PortView &v : views) {
+            if (text.find(v.port.intf + ",") != std::string::npos ||
+                text.find(v.port.intf + ")") != std::string::npos)
+                published(v.port, "stale", "yes");
+        }
+    }
+    show_status("the rescan", {true, ""});
 
     out_.step("New tuning applies when a port is created again: the OS flaps " + view->port.intf);
     const std::vector<pltfm::tools::SdkRecord> before = view->records;
@@ -388,6 +461,11 @@ bool Simulation::rescan() {
     bring_port_up(*view);
     out_.say("  " + view->port.intf + " " + view->state + "; tuning changes:");
     out_.say(tuning_diff(before, view->records));
+    out_.say("  " + view->port.intf + " runs on the tuning now in the files: no longer stale" +
+             (other != nullptr
+                  ? "; " + other->port.intf + " stays stale (flagged) until the OS creates it again"
+                  : std::string()));
+    show_status(view->port.intf + " was created again", {});
     j["after"] = port_json(*view);
     j["done"] = view->tuned;
     json["rescan"] = j;
@@ -478,11 +556,9 @@ int run(const Options &opt) {
             return 1;
         }
         out.say("  tuning files from " + tuning + "\n  " + world.port_config_file() + " (" +
-                std::to_string(plan.ports.size()) + " ports)\n  " + std::to_string(plan.modules.size()) +
-                " module EEPROMs under " + root + PLTFM_SYSFS_ROOT);
-        world.seed(plan.ports, plan.modules);
-        out.say("  Redis seeded as the OS would: db 0 PORT_TABLE speed, db 4 PORT admin_status=up, "
-                "db 6 TRANSCEIVER_STATUS and TRANSCEIVER_INFO");
+                std::to_string(plan.ports.size()) + " ports)\n  " +
+                std::to_string(plan.modules.size()) + " module EEPROMs under " + root +
+                PLTFM_SYSFS_ROOT);
     } else {
         out.step("Using the platform tree " + root);
         plan.ports = pltfm::tools::read_port_config(world.port_config_file()).ports;
@@ -494,9 +570,6 @@ int run(const Options &opt) {
             std::error_code ec;
             if (fs::exists(world.eeprom_file(p.cage), ec)) plan.modules[p.cage] = ModuleKind::unknown;
         }
-        world.seed_from_files(plan.ports);
-        out.say("  " + std::to_string(plan.ports.size()) + " ports; Redis seeded with speeds and admin "
-                "up, no transceiver records (the library identifies modules from their EEPROM)");
     }
 
     std::vector<Port> selected;
@@ -509,8 +582,24 @@ int run(const Options &opt) {
         std::fprintf(stderr, "pltfm-sim: none of the requested ports is in the port configuration\n");
         return 2;
     }
+    // The OS configures the ports the run brings up (with --ports, only those).
+    if (generated) {
+        world.seed(selected, plan.modules);
+        out.say(
+            "  Redis seeded as the OS would for " + std::to_string(selected.size()) +
+            " ports: db 0 PORT_TABLE speed, db 4 PORT admin_status=up, db 6 TRANSCEIVER_STATUS and "
+            "TRANSCEIVER_INFO");
+    } else {
+        world.seed_from_files(selected);
+        out.say("  " + std::to_string(selected.size()) +
+                " ports; Redis seeded with speeds and admin "
+                "up, no transceiver records (the library identifies modules from their EEPROM)");
+    }
 
     setenv("PLTFM_ROOT", root.c_str(), 1);
+    // The library publishes what each port got in database 6 (PORT_SERDES_STATE|<intf>), which
+    // pltfmctl status reads after each step.
+    setenv("PLTFM_PORT_STATE", "1", 1);
     LogFile log;
     const std::string log_path = !opt.log_path.empty() ? opt.log_path : scratch.path() + ".log";
     if (!log.redirect(log_path)) {
@@ -524,8 +613,12 @@ int run(const Options &opt) {
         dprintf(log.saved_stderr(), "pltfm-sim: %s: %s\n", sdk.path().c_str(), sdk.error().c_str());
         return 1;
     }
-    out.say("  " + sdk.path() + ": every pltfm_ entry point resolved\n  the library's log (its "
-            "standard error) goes to " + log.path());
+    out.say("  " + sdk.path() +
+            ": every pltfm_ entry point resolved\n  the library's log (its "
+            "standard error) goes to " +
+            log.path() +
+            "\n  PLTFM_PORT_STATE=1: it publishes what "
+            "each port got in db 6 (PORT_SERDES_STATE|<interface>), shown with pltfmctl status");
 
     Simulation sim(opt, out, log, world, sdk);
     sim.json["library"] = sdk.path();

@@ -127,7 +127,14 @@ std::optional<std::string> World::admin_status(const Port &port) const {
     return redis_.hget(4, "PORT|" + port.intf, "admin_status");
 }
 
-std::optional<std::string> World::bump_tuning(const std::string &cable_type, int front_port) {
+std::optional<std::string> World::published(const Port &port, const std::string &field) const {
+    return redis_.hget(6, "PORT_SERDES_STATE|" + port.intf, field);
+}
+
+std::optional<std::string> World::bump_tuning(const std::string &cable_type,
+                                              const std::vector<int> &front_ports) {
+    std::vector<std::string> keys;
+    for (int p : front_ports) keys.push_back(std::to_string(p));
     std::error_code ec;
     std::vector<fs::path> files;
     for (const auto &entry : fs::directory_iterator(tuning_dir(), ec)) {
@@ -156,7 +163,9 @@ std::optional<std::string> World::bump_tuning(const std::string &cable_type, int
         std::string example;
         for (std::size_t l = 5; l < lines.size(); ++l) {
             std::vector<std::string> cells = split(lines[l], ',');
-            if (cells.size() < names.size() || trim_upper(cells[1]) != std::to_string(front_port)) continue;
+            if (cells.size() < names.size() ||
+                std::find(keys.begin(), keys.end(), trim_upper(cells[1])) == keys.end())
+                continue;
             for (std::size_t k : columns) {
                 const std::string old = trim_upper(cells[k]);
                 if (old.empty()) continue;
@@ -173,8 +182,12 @@ std::optional<std::string> World::bump_tuning(const std::string &cable_type, int
         std::string text;
         for (std::size_t l = 0; l < lines.size(); ++l) text += lines[l] + (l + 1 < lines.size() ? "\n" : "");
         if (!test::write_bytes(file.string(), text)) return std::nullopt;
-        return file.filename().string() + ": TX_EQ_PRE1 of front port " + std::to_string(front_port) +
-               " lowered by one in " + std::to_string(changed) + " cells (first: " + example + ")";
+        std::string ports;
+        for (std::size_t i = 0; i < keys.size(); ++i)
+            ports += (i == 0 ? "" : i + 1 == keys.size() ? " and " : ", ") + keys[i];
+        return file.filename().string() + ": TX_EQ_PRE1 of front port" +
+               (keys.size() == 1 ? " " : "s ") + ports + " lowered by one in " +
+               std::to_string(changed) + " cells (first: " + example + ")";
     }
     return std::nullopt;
 }

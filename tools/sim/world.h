@@ -38,13 +38,16 @@ public:
     bool plug(int cage, ModuleKind kind, const std::vector<Port> &ports);
 
     std::optional<std::string> admin_status(const Port &port) const;
+    // A field of the port's state as the library published it (PORT_SERDES_STATE in db 6).
+    std::optional<std::string> published(const Port &port, const std::string &field) const;
 
-    // Changes TX_EQ_PRE1 (one step down) on every data line of front-panel key `front_port`
-    // in the tuning files of `cable_type`. Returns a description, or nullopt when no file
-    // holds such lines.
-    std::optional<std::string> bump_tuning(const std::string &cable_type, int front_port);
+    // Changes TX_EQ_PRE1 (one step down) on every data line of the front-panel keys
+    // `front_ports` in the first tuning file of `cable_type` that has such lines. Returns a
+    // description, or nullopt when no file holds such lines.
+    std::optional<std::string> bump_tuning(const std::string &cable_type,
+                                           const std::vector<int> &front_ports);
 
-private:
+  private:
     bool seed_module(const Port &port, ModuleKind kind);
 
     std::string root_;

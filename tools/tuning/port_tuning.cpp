@@ -66,7 +66,10 @@ PortTuning port_tuning(const std::vector<pltfm_attr_t> &keys, const pltfm_port_t
             port, rows.data(), static_cast<int>(t.row_count), list, &capacity);
         t.translate_messages = capture.finish();
     }
-    if (t.translate_status == PLTFM_SUCCESS) t.records = tools::decode_sdk_records(list, capacity);
+    if (t.translate_status == PLTFM_SUCCESS) {
+        t.records = tools::decode_sdk_records(list, capacity);
+        t.digest = serdes::records_digest(list, capacity);
+    }
     // The list was cached under the interface name; release it as port-down would.
     if (!serdes::intf_db_release(port.intf_name)) serdes::release_attr_list(list, allocated);
     return t;

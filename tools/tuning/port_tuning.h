@@ -27,6 +27,8 @@ struct PortTuning {
     int translate_status = -1;  // -1: not translated (the lookup failed)
     std::string translate_messages;
     std::vector<tools::SdkRecord> records;
+    // The library's digest of the records (as the port-state table publishes it).
+    uint64_t digest = 0;
     bool tuned() const {
         return lookup_status == PLTFM_SUCCESS && translate_status == PLTFM_SUCCESS;
     }
