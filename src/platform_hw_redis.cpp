@@ -33,7 +33,7 @@ Outcome run(const char *cmd, char *out, int size, const char *what = nullptr) no
     const Turn turn = redis ? policy.before_access() : Turn::go;
     Outcome outcome = Outcome::no_output;
     if (turn != Turn::skip) {
-        const pltfm::redis::AccessUnderWay access(redis && turn == Turn::go);
+        const pltfm::redis::AccessUnderWay access(redis && turn == Turn::go, what);
         try {
             outcome = pltfm::redis::transport().first_line(cmd, out, size);
         } catch (...) {

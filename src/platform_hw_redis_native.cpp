@@ -170,7 +170,7 @@ class NativeTransport final : public Transport {
             if (AccessUnderWay::abandoned()) return Outcome::not_sent;
             answer = connection_.run(*command);
             // Before the connection is free again: the access waiting for it gives up.
-            if (answer.timed_out) stall_policy().timed_out_now(cmd);
+            if (answer.timed_out) stall_policy().timed_out_now(AccessUnderWay::name_or(cmd));
         }
         if (answer.timed_out) return Outcome::timed_out;
         const auto &printed = answer.printed;

@@ -112,6 +112,7 @@ void StallPolicy::set_retry_interval_for_test(std::chrono::milliseconds interval
 }
 
 thread_local bool AccessUnderWay::ordinary_ = false;
+thread_local const char *AccessUnderWay::name_ = nullptr;
 
 StallPolicy &stall_policy() {
     // Never destroyed: the insertion thread may use it while the process exits.

@@ -67,18 +67,30 @@ StallPolicy &stall_policy();
 // silent: once that other access times out and Redis counts as stalled, abandoned() tells the
 // transport to give it up at once (Outcome::not_sent) instead of waiting out a bound of its
 // own on the silent server. Outside such a scope nothing is abandoned.
+// `name`, when given, names the access in the stall's log line in place of its command (a
+// transport that declares the stall itself asks for it with name_or).
 class AccessUnderWay {
   public:
-    explicit AccessUnderWay(bool ordinary) : saved_(ordinary_) { ordinary_ = ordinary; }
-    ~AccessUnderWay() { ordinary_ = saved_; }
+    explicit AccessUnderWay(bool ordinary, const char *name = nullptr)
+        : saved_(ordinary_), saved_name_(name_) {
+        ordinary_ = ordinary;
+        name_ = name;
+    }
+    ~AccessUnderWay() {
+        ordinary_ = saved_;
+        name_ = saved_name_;
+    }
     AccessUnderWay(const AccessUnderWay &) = delete;
     AccessUnderWay &operator=(const AccessUnderWay &) = delete;
 
     static bool abandoned() { return ordinary_ && stall_policy().stalled(); }
+    static const char *name_or(const char *command) { return name_ != nullptr ? name_ : command; }
 
   private:
     static thread_local bool ordinary_;
+    static thread_local const char *name_;
     bool saved_;
+    const char *saved_name_;
 };
 
 }  // namespace pltfm::redis
