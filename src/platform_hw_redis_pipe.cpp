@@ -18,6 +18,7 @@
 
 #include "platform_hw_redis_stall.h"
 #include "platform_hw_redis_transport.h"
+#include "unique_fd.h"
 
 extern char **environ;
 
@@ -31,21 +32,7 @@ using Clock = std::chrono::steady_clock;
 // Redis stalled meanwhile (it then gives up instead of waiting out its bound).
 constexpr int kStallLookMs = 20;
 
-class Fd {
-  public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() { reset(); }
-    Fd(const Fd &) = delete;
-    Fd &operator=(const Fd &) = delete;
-    int get() const { return fd_; }
-    void reset(int fd = -1) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = fd;
-    }
-
-  private:
-    int fd_;
-};
+using pltfm::Fd;
 
 class SpawnActions {
   public:

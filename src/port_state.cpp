@@ -77,16 +77,6 @@ std::mutex g_table_lock;
 std::mutex g_publish_lock;
 SlotRecord g_slots[PLTFM_PORT_SLOT_TABLE_SIZE];
 
-std::string iso_time(int64_t ms_since_epoch) {
-    const std::time_t secs = static_cast<std::time_t>(ms_since_epoch / 1000);
-    std::tm tm{};
-    gmtime_r(&secs, &tm);
-    char text[96];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", tm.tm_year + 1900,
-                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
-                  static_cast<int>(ms_since_epoch % 1000));
-    return text;
-}
 
 int64_t now_ms() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -267,6 +257,17 @@ Now what_it_would_get(const Handout &h) {
 }
 
 }  // namespace
+
+std::string iso_time(int64_t ms_since_epoch) {
+    const std::time_t secs = static_cast<std::time_t>(ms_since_epoch / 1000);
+    std::tm tm{};
+    gmtime_r(&secs, &tm);
+    char text[96];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", tm.tm_year + 1900,
+                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
+                  static_cast<int>(ms_since_epoch % 1000));
+    return text;
+}
 
 bool enabled() noexcept {
     std::call_once(g_once, [] { read_setting(); });

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "ifcs_types.h"
 #include "platform_hw_internal.h"
@@ -20,6 +21,8 @@ namespace pltfm::port_state {
 // PLTFM_PORT_STATE: "1" turns the table on; unset, empty or "0" leave it off; any other value
 // is ignored with one message. Read once, at the first use.
 bool enabled() noexcept;
+// A time in milliseconds since the epoch as UTC ISO text with milliseconds ("...T...Z").
+std::string iso_time(int64_t ms_since_epoch);
 // Test hook: read PLTFM_PORT_STATE again.
 void reload_for_test() noexcept;
 

@@ -10,6 +10,7 @@
 #include "board_ports.h"
 #include "intf_name.h"
 #include "platform_hw_internal.h"
+#include "port_state.h"
 #include "stderr_capture.h"
 
 namespace pltfm::ctl {
@@ -42,14 +43,7 @@ long long now_ms() {
 }
 
 std::string iso_text(long long ms) {
-    const std::time_t secs = static_cast<std::time_t>(ms / 1000);
-    std::tm tm{};
-    gmtime_r(&secs, &tm);
-    char text[96];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", tm.tm_year + 1900,
-                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
-                  static_cast<int>(ms % 1000));
-    return text;
+    return pltfm::port_state::iso_time(ms);
 }
 
 std::optional<pltfm_port_t> port_descriptor(const std::string &intf, const Hash *published,

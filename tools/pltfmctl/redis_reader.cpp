@@ -20,6 +20,7 @@
 
 #include "platform_hw_redis_hiredis.h"
 #include "platform_hw_redis_transport.h"
+#include "unique_fd.h"
 
 extern char **environ;
 
@@ -128,21 +129,7 @@ bool parse_csv(const std::string &line, std::vector<Item> &items) {
     return !error_next;
 }
 
-class Fd {
-  public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() { reset(); }
-    Fd(const Fd &) = delete;
-    Fd &operator=(const Fd &) = delete;
-    int get() const { return fd_; }
-    void reset(int fd = -1) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = fd;
-    }
-
-  private:
-    int fd_;
-};
+using pltfm::Fd;
 
 struct Output {
     bool started = false;
