@@ -107,9 +107,13 @@ std::optional<std::string> Connection::exchange(const Command &command) {
     if (hset) {
         argv.push_back(command.value.c_str());
         lens.push_back(command.value.size());
+        // One push_back at a time: a range insert makes an unoptimised build emit (and
+        // export) a standard-library object the library must not export.
         for (const auto &[field, value] : command.more) {
-            argv.insert(argv.end(), {field.c_str(), value.c_str()});
-            lens.insert(lens.end(), {field.size(), value.size()});
+            argv.push_back(field.c_str());
+            argv.push_back(value.c_str());
+            lens.push_back(field.size());
+            lens.push_back(value.size());
         }
     }
     // Both go out together: one round trip also when the database changes.
