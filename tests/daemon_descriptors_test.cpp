@@ -34,7 +34,7 @@ struct HostPort {
     int32_t sg, sl, nl, speed;
     uint32_t slot() const { return *pltfm::hw::port_slot(sg - 1, sl); }
     std::string name() const { return "Ethernet" + std::to_string(slot() - 1); }
-    std::string spec() const {
+    std::string port_line() const {
         return name() + "," + std::to_string(sg) + "," + std::to_string(sl) + "," +
                std::to_string(nl) + "," + std::to_string(speed) + "," +
                std::to_string(pltfm::hw::front_port_key(sg - 1));
@@ -182,7 +182,7 @@ TEST_P(DaemonDescriptors, StandardDescriptorsClosedBeforeTheLibraryIsLoaded) {
 
     TempDir dir;
     const int status = run_host({PLTFM_DAEMON_HOST, PLTFM_LIBRARY, dir / "report", next, tuning,
-                                 fake.tuning_dir() + "/csv_rescan", kCmis.spec(), kQsfp28.spec()},
+                                 fake.tuning_dir() + "/csv_rescan", kCmis.port_line(), kQsfp28.port_line()},
                                 standard_open);
     // 141: ended by SIGPIPE, as a log line written into a connection the server dropped ends it.
     ASSERT_EQ(status, 0) << "the host's exit status";
