@@ -61,7 +61,7 @@ test-asan: deps ## the tests under AddressSanitizer and UBSan, in build-asan/
 test-tsan: deps ## the tests under ThreadSanitizer, in build-tsan/
 	cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPLTFM_SANITIZE=thread $(CMAKE_FLAGS)
 	cmake --build build-tsan -j $(JOBS)
-	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/tests/tsan.supp \
 	  ctest --test-dir build-tsan --output-on-failure -j $(JOBS)
 
 # Event-order sequences beyond the fixed seeds that `make test` runs: SEEDS=N random ones (their
