@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "background_threads.h"
+#include "bench_board.h"
 #include "database_reload.h"
 #include "fake_platform.h"
 #include "ifcs_devport.h"
@@ -34,15 +35,8 @@ using pltfm::test::devport;
 constexpr const char *kQsfpDd = "QSFP-DD Double Density 8X Pluggable Transceiver";
 const std::string kSampleDir = PLTFM_EXAMPLES_DIR "/platform/CSV";
 
-// A port the SDK creates: its SerDes group (fp_port_id + 1), start lane, lanes and speed.
-struct Port {
-    int32_t group, start, lanes, speed;
-    uint32_t slot() const { return *pltfm::hw::port_slot(group - 1, start); }
-    std::string name() const { return "Ethernet" + std::to_string(slot() - 1); }
-    int front_panel() const {
-        return static_cast<int>(
-            pltfm::hw::intf_serdes_port_map[static_cast<std::size_t>(group - 1)]);
-    }
+// A port the SDK creates (the benchmarks' board port), with the records that describe it.
+struct Port : pltfm::bench::Port {
     std::vector<ifcs_attr_t> attrs() const {
         return {devport(IFCS_DEVPORT_ATTR_SERDES_GROUP, group),
                 devport(IFCS_DEVPORT_ATTR_START_LANE, start),
