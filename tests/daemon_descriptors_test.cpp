@@ -182,7 +182,8 @@ TEST_P(DaemonDescriptors, StandardDescriptorsClosedBeforeTheLibraryIsLoaded) {
 
     TempDir dir;
     const int status = run_host({PLTFM_DAEMON_HOST, PLTFM_LIBRARY, dir / "report", next, tuning,
-                                 fake.tuning_dir() + "/csv_rescan", kCmis.port_line(), kQsfp28.port_line()},
+                                 fake.tuning_dir() + "/csv_rescan", kCmis.port_line(),
+                                 kQsfp28.port_line()},
                                 standard_open);
     // 141: ended by SIGPIPE, as a log line written into a connection the server dropped ends it.
     ASSERT_EQ(status, 0) << "the host's exit status";

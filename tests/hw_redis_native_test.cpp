@@ -4,7 +4,6 @@
 // persistent connection has (server stopped and back, connection dropped, no answer).
 #include <gtest/gtest.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -340,13 +339,9 @@ TEST(NativeRedisConnection, KeptForEveryAccessAndNotSharedWithAForkedChild) {
 TEST(NativeRedisFaults, ServerThatNeverAnswers) {
     TempDir dir;
     const std::string path = dir / "mute.sock";
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    // Connections wait in the backlog, never accepted.
+    const int fd = listen_on_unix_socket(path, 16);
     ASSERT_GE(fd, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
-    ASSERT_EQ(::listen(fd, 16), 0);  // connections wait in the backlog, never accepted
     modes::select(modes::Mode::native, path);
     const char *cmd = "redis-cli -n 6 hget \"TRANSCEIVER_STATUS|Ethernet0\" \"status\"";
     for (int i = 0; i < 2; ++i) {

@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -425,13 +424,9 @@ TEST_F(Outage, BringUpWithAServerThatNeverAnswers) {
     start_library();
     TempDir dir;
     const std::string path = dir / "mute.sock";
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    // Connections wait in the backlog, never accepted.
+    const int fd = listen_on_unix_socket(path, 64);
     ASSERT_GE(fd, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
-    ASSERT_EQ(::listen(fd, 64), 0);  // connections wait in the backlog, never accepted
     write_file(dir / "bin/redis-cli",
                "#!/bin/sh\nexec /usr/bin/redis-cli -s " + path + " \"$@\"\n");
     ASSERT_EQ(::chmod((dir / "bin/redis-cli").c_str(), 0755), 0);

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <string>
@@ -30,13 +29,8 @@ class ScriptedServer {
   public:
     ScriptedServer(const TempDir &dir, std::vector<std::string> script)
         : path_(dir / "scripted.sock"), script_(std::move(script)) {
-        listen_fd_ = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un addr{};
-        addr.sun_family = AF_UNIX;
-        std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path_.c_str());
-        ok_ = listen_fd_ >= 0 &&
-              ::bind(listen_fd_, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0 &&
-              ::listen(listen_fd_, 4) == 0;
+        listen_fd_ = listen_on_unix_socket(path_, 4);
+        ok_ = listen_fd_ >= 0;
         if (ok_) thread_ = std::thread([this] { serve(); });
     }
     ~ScriptedServer() {
@@ -121,7 +115,9 @@ class ScriptedServer {
 };
 
 // Replies of the Redis protocol.
-std::string bulk(const std::string &s) { return "$" + std::to_string(s.size()) + "\r\n" + s + "\r\n"; }
+std::string bulk(const std::string &s) {
+    return "$" + std::to_string(s.size()) + "\r\n" + s + "\r\n";
+}
 std::string confirmation(const std::string &pattern, int count) {
     return "*3\r\n" + bulk("psubscribe") + bulk(pattern) + ":" + std::to_string(count) + "\r\n";
 }

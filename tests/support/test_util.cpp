@@ -3,8 +3,11 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 
@@ -56,5 +59,20 @@ LogCapture::~LogCapture() {
 }
 
 std::string LogCapture::text() const { return file_.empty() ? std::string() : read_file(file_); }
+
+int listen_on_unix_socket(const std::string &path, int backlog) {
+    sockaddr_un addr{};
+    if (path.size() >= sizeof addr.sun_path) return -1;
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    addr.sun_family = AF_UNIX;
+    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
+        ::listen(fd, backlog) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
 
 }  // namespace pltfm::test

@@ -23,6 +23,10 @@ void write_file(const std::string &path, std::string_view contents);
 std::string read_file(const std::string &path);
 void make_dirs(const std::string &path);
 
+// A unix stream socket bound to `path` and listening with `backlog`; -1 on failure. For tests
+// that play a server the library must survive (one that never answers, one that fails half-way).
+int listen_on_unix_socket(const std::string &path, int backlog);
+
 // Redirects file descriptor 2 into a temporary file while alive; text() returns what was
 // written since construction. Library log lines go to standard error with write(2).
 class LogCapture {
